@@ -1,0 +1,45 @@
+# Checks person.exe from its headers: PE32 for i386, console subsystem, ASLR
+# and DEP on, and imports from Windows' own DLLs only.
+# Usage: cmake -D OBJDUMP=... -D EXE=... -P check-windows-executable.cmake
+cmake_policy(VERSION 3.25)
+
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "cannot read ${EXE}")
+endif()
+
+set(problems "")
+if(NOT headers MATCHES "file format pei-i386")
+    list(APPEND problems "not a PE32 i386 file")
+endif()
+if(NOT headers MATCHES "Subsystem[ \t]+00000003")
+    list(APPEND problems "not a console program")
+endif()
+string(REGEX MATCH "DllCharacteristics[ \t]+([0-9a-fA-F]+)" _ "${headers}")
+math(EXPR characteristics "0x${CMAKE_MATCH_1}")
+math(EXPR dynamic_base "${characteristics} & 0x40")
+math(EXPR nx_compat "${characteristics} & 0x100")
+if(NOT dynamic_base)
+    list(APPEND problems "ASLR (DYNAMIC_BASE) off")
+endif()
+if(NOT nx_compat)
+    list(APPEND problems "DEP (NX_COMPAT) off")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+set(system_dlls kernel32.dll msvcrt.dll user32.dll advapi32.dll ntdll.dll ws2_32.dll
+    shell32.dll)
+foreach(import IN LISTS imports)
+    string(REPLACE "DLL Name: " "" dll "${import}")
+    string(STRIP "${dll}" dll)
+    string(TOLOWER "${dll}" lower)
+    if(NOT lower IN_LIST system_dlls AND NOT lower MATCHES "^api-ms-win-")
+        list(APPEND problems "imports ${dll}, which is not a Windows system DLL")
+    endif()
+endforeach()
+
+if(problems)
+    list(JOIN problems "; " text)
+    message(FATAL_ERROR "${EXE}: ${text}")
+endif()
+message(STATUS "${EXE}: PE32 console program, ASLR and DEP on, imports: ${imports}")

@@ -1,0 +1,509 @@
+// Runs the built program as a user would, one process per case, and checks
+// the bytes it writes and how it ends. The same cases run against the native
+// program and, through a launcher such as Wine, against the Windows one:
+//
+//   person_cli_tests --program PATH [--launcher PATH] [--windows] [--keep-env NAME]...
+//
+// --windows: lines end in CR LF and the pause is the command processor's, so
+// only the program's own bytes are checked exactly. --keep-env: variables the
+// launcher needs, kept even in an "empty" environment.
+
+#include "child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <ostream>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using child::Descriptor;
+using child::milliseconds;
+
+struct Target {
+    std::string program;
+    std::vector<std::string> launcher;
+    std::vector<std::string> kept_environment;
+    bool windows = false;
+};
+
+Target target;
+
+// Long enough for Wine to start a command processor on a loaded machine.
+constexpr milliseconds run_limit{30000};
+// How long a waiting program is watched to see that it keeps waiting.
+constexpr milliseconds settle{300};
+
+const std::string construction_line =
+    "Person\xB5\xC4\xC4\xAC\xC8\xCF\xB9\xB9\xD4\xEC\xBA\xAF\xCA\xFD\xB5\xF7\xD3\xC3";
+const std::string destruction_line = "Person\xB5\xC4\xCE\xF6\xB9\xB9\xBA\xAF\xCA\xFD\xB5\xF7\xD3\xC3";
+const std::string prompt = "Press any key to continue . . . ";
+
+std::string program_lines(const std::string& line_end)
+{
+    return construction_line + line_end + destruction_line + line_end;
+}
+
+std::string own_output()
+{
+    return program_lines(target.windows ? "\r\n" : "\n");
+}
+
+// The whole standard output of a run that ended its pause: the program's own
+// lines, then the pause's prompt and newline. On Windows the pause belongs to
+// the command processor, so only its presence after the lines is checked.
+void expect_whole_output(const std::string& output)
+{
+    if (target.windows) {
+        ASSERT_GE(output.size(), own_output().size());
+        EXPECT_EQ(output.substr(0, own_output().size()), own_output());
+    } else {
+        EXPECT_EQ(output, own_output() + prompt + "\n");
+    }
+}
+
+std::vector<std::string> command(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> result = target.launcher;
+    result.push_back(target.program);
+    result.insert(result.end(), arguments.begin(), arguments.end());
+    return result;
+}
+
+std::string name_of(const std::string& assignment)
+{
+    return assignment.substr(0, assignment.find('='));
+}
+
+// The test's own environment with `changes` applied, or, when `empty`, only
+// the variables the launcher needs plus `changes`.
+std::vector<std::string> environment(bool empty, const std::vector<std::string>& changes)
+{
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string assignment = *entry;
+        const std::string name = name_of(assignment);
+        const auto is_name = [&](const std::string& other) { return name_of(other) == name; };
+        const bool kept = !empty || std::any_of(target.kept_environment.begin(),
+                                                target.kept_environment.end(), is_name);
+        if (kept && std::none_of(changes.begin(), changes.end(), is_name)) {
+            result.push_back(assignment);
+        }
+    }
+    result.insert(result.end(), changes.begin(), changes.end());
+    return result;
+}
+
+::testing::AssertionResult exited_zero(const std::optional<int>& status)
+{
+    if (!status) {
+        return ::testing::AssertionFailure() << "did not end in time";
+    }
+    if (WIFSIGNALED(*status)) {
+        return ::testing::AssertionFailure() << "ended by signal " << WTERMSIG(*status) << " ("
+                                             << strsignal(WTERMSIG(*status)) << ")";
+    }
+    if (WEXITSTATUS(*status) != 0) {
+        return ::testing::AssertionFailure() << "exit status " << WEXITSTATUS(*status);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// A temporary file holding `contents`, removed afterwards.
+class ScratchFile {
+public:
+    explicit ScratchFile(const std::string& contents = "")
+    {
+        char name[] = "/tmp/person-test-XXXXXX";
+        fd_.reset(mkstemp(name));
+        path_ = name;
+        EXPECT_EQ(write(fd_.get(), contents.data(), contents.size()),
+                  static_cast<ssize_t>(contents.size()));
+        lseek(fd_.get(), 0, SEEK_SET);
+    }
+    ~ScratchFile() { unlink(path_.c_str()); }
+    int fd() const { return fd_.get(); }
+    std::string contents() const { return child::file_contents(path_); }
+
+private:
+    Descriptor fd_;
+    std::string path_;
+};
+
+// ---------------------------------------------------------------------------
+// One table: how the program is started, and what must come of it.
+
+enum class Input { end_of_file, closed, file };
+enum class Output { file, full_device, closed, pipe_without_reader };
+
+struct Condition {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool empty_environment;
+    std::vector<std::string> environment_changes;
+    Input input;
+    Output output;
+};
+
+std::vector<std::string> numbered_arguments(int count)
+{
+    std::vector<std::string> result;
+    for (int i = 0; i < count; ++i) {
+        result.push_back("argument-" + std::to_string(i));
+    }
+    return result;
+}
+
+const Condition conditions[] = {
+    {"StdinAtEndOfFile", {}, false, {}, Input::end_of_file, Output::file},
+    {"OptionLikeArguments", {"--help", "-h", "/?", "--", "-", "pause"}, false, {},
+     Input::end_of_file, Output::file},
+    {"OddByteArguments",
+     {"", " ", "a b", "\xff\xfe", "\x1b[2J", "\xE4\xB8\xAD\xE6\x96\x87", "\xB5\xC4", "%s%n",
+      "tab\there"},
+     false, {}, Input::end_of_file, Output::file},
+    {"ManyArguments", numbered_arguments(500), false, {}, Input::end_of_file, Output::file},
+    {"EmptyEnvironment", {}, true, {}, Input::end_of_file, Output::file},
+    {"ChineseGbkLocale", {}, false, {"LANG=zh_CN.GBK", "LC_ALL=zh_CN.GBK"}, Input::end_of_file,
+     Output::file},
+    {"Utf8Locale", {}, false, {"LANG=C.UTF-8", "LC_ALL=C.UTF-8"}, Input::end_of_file,
+     Output::file},
+    {"PosixLocale", {}, false, {"LC_ALL=POSIX"}, Input::end_of_file, Output::file},
+    {"UnknownLocale", {}, false, {"LC_ALL=xx_YY.NOPE"}, Input::end_of_file, Output::file},
+    {"StdinClosed", {}, false, {}, Input::closed, Output::file},
+    {"StdinFromFile", {}, false, {}, Input::file, Output::file},
+    {"StdoutToFullDevice", {}, false, {}, Input::end_of_file, Output::full_device},
+    {"StdoutClosed", {}, false, {}, Input::end_of_file, Output::closed},
+    {"StdoutPipeWithoutReader", {}, false, {}, Input::end_of_file, Output::pipe_without_reader},
+    {"StdinAndStdoutClosed", {}, false, {}, Input::closed, Output::closed},
+};
+
+// Case names stand for the cases in test output and in CTest's names.
+void PrintTo(const Condition& condition, std::ostream* out)
+{
+    *out << condition.name;
+}
+
+class Run : public ::testing::TestWithParam<Condition> {};
+
+TEST_P(Run, EndsWithStatusZeroAndWritesTheWholeStream)
+{
+    const Condition& condition = GetParam();
+
+    Descriptor input;
+    ScratchFile input_file("key pressed\n");
+    switch (condition.input) {
+    case Input::end_of_file: input.reset(open("/dev/null", O_RDONLY)); break;
+    case Input::file: input.reset(dup(input_file.fd())); break;
+    case Input::closed: break;
+    }
+
+    ScratchFile output_file;
+    Descriptor output;
+    switch (condition.output) {
+    case Output::file: output.reset(dup(output_file.fd())); break;
+    case Output::full_device: output.reset(open("/dev/full", O_WRONLY)); break;
+    case Output::pipe_without_reader: {
+        const child::Pipe pipe = child::make_pipe();
+        close(pipe.read);
+        output.reset(pipe.write);
+        break;
+    }
+    case Output::closed: break;
+    }
+
+    child::Launch launch;
+    launch.command = command(condition.arguments);
+    launch.environment = environment(condition.empty_environment, condition.environment_changes);
+    launch.input = input.get();
+    launch.output = output.get();
+    const pid_t pid = child::start(launch);
+    ASSERT_GT(pid, 0);
+    input.reset();
+    output.reset();
+
+    EXPECT_TRUE(exited_zero(child::wait(pid, run_limit)));
+    if (condition.output == Output::file) {
+        expect_whole_output(output_file.contents());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Conditions, Run, ::testing::ValuesIn(conditions),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// ---------------------------------------------------------------------------
+// Input an open pipe: the lines are out while the pause waits, and one byte
+// ends the wait.
+
+TEST(PipedInput, PauseWaitsWithTheLinesOutAndOneByteEndsIt)
+{
+    child::Pipe input = child::make_pipe();
+    child::Pipe output = child::make_pipe();
+    Descriptor keyboard(input.write);
+    Descriptor screen(output.read);
+
+    child::Launch launch;
+    launch.command = command({});
+    launch.input = input.read;
+    launch.output = output.write;
+    const pid_t pid = child::start(launch);
+    ASSERT_GT(pid, 0);
+    close(input.read);
+    close(output.write);
+
+    const std::size_t before_key = own_output().size() + (target.windows ? 0 : prompt.size());
+    std::string seen = child::read_until(screen.get(), run_limit, [&](const std::string& text) {
+        return text.size() >= before_key;
+    });
+    ASSERT_GE(seen.size(), own_output().size()) << "the lines are not out while it waits";
+    EXPECT_EQ(seen.substr(0, own_output().size()), own_output());
+    seen += child::read_available(screen.get(), settle);
+    EXPECT_TRUE(child::still_running(pid)) << "the pause did not wait for input";
+
+    ASSERT_EQ(write(keyboard.get(), "k", 1), 1);
+    EXPECT_TRUE(exited_zero(child::wait(pid, run_limit)));
+    seen += child::read_until(screen.get(), run_limit, [](const std::string&) { return false; });
+    expect_whole_output(seen);
+}
+
+// ---------------------------------------------------------------------------
+// On a terminal (POSIX only): single-key mode while waiting, and the
+// terminal's exact settings back on every way out.
+
+struct Terminal {
+    Descriptor master;
+    Descriptor slave;
+};
+
+Terminal open_terminal()
+{
+    Terminal terminal;
+    terminal.master.reset(posix_openpt(O_RDWR | O_NOCTTY));
+    EXPECT_GE(terminal.master.get(), 0);
+    EXPECT_EQ(grantpt(terminal.master.get()), 0);
+    EXPECT_EQ(unlockpt(terminal.master.get()), 0);
+    terminal.slave.reset(open(ptsname(terminal.master.get()), O_RDWR | O_NOCTTY));
+    EXPECT_GE(terminal.slave.get(), 0);
+
+    // A cooked mode with settings a careless restore would not bring back.
+    termios mode{};
+    EXPECT_EQ(tcgetattr(terminal.slave.get(), &mode), 0);
+    mode.c_lflag &= ~static_cast<tcflag_t>(ECHOCTL);
+    mode.c_cc[VMIN] = 3;
+    mode.c_cc[VTIME] = 7;
+    mode.c_cc[VKILL] = 0x0B;
+    EXPECT_EQ(tcsetattr(terminal.slave.get(), TCSANOW, &mode), 0);
+    return terminal;
+}
+
+termios mode_of(const Terminal& terminal)
+{
+    termios mode{};
+    EXPECT_EQ(tcgetattr(terminal.slave.get(), &mode), 0);
+    return mode;
+}
+
+::testing::AssertionResult same_mode(const termios& expected, const termios& actual)
+{
+    const bool same = expected.c_iflag == actual.c_iflag && expected.c_oflag == actual.c_oflag &&
+                      expected.c_cflag == actual.c_cflag && expected.c_lflag == actual.c_lflag &&
+                      std::equal(std::begin(expected.c_cc), std::end(expected.c_cc),
+                                 std::begin(actual.c_cc)) &&
+                      cfgetispeed(&expected) == cfgetispeed(&actual) &&
+                      cfgetospeed(&expected) == cfgetospeed(&actual);
+    if (same) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << std::hex << "lflag " << expected.c_lflag << " became " << actual.c_lflag
+           << ", iflag " << expected.c_iflag << " became " << actual.c_iflag << ", VMIN "
+           << int(expected.c_cc[VMIN]) << " became " << int(actual.c_cc[VMIN]);
+}
+
+bool in_single_key_mode(const termios& mode)
+{
+    return (mode.c_lflag & (ICANON | ECHO)) == 0 && (mode.c_lflag & ISIG) != 0;
+}
+
+// Whatever input is still queued on the terminal for the next reader.
+std::string left_in_input(const Terminal& terminal)
+{
+    termios raw = mode_of(terminal);
+    cfmakeraw(&raw);
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    tcsetattr(terminal.slave.get(), TCSANOW, &raw);
+    return child::read_available(terminal.slave.get(), milliseconds(50));
+}
+
+pid_t start_on(const Terminal& terminal, const std::vector<std::string>& command_line)
+{
+    child::Launch launch;
+    launch.command = command_line;
+    launch.input = terminal.slave.get();
+    launch.output = terminal.slave.get();
+    launch.own_terminal = true;
+    return child::start(launch);
+}
+
+// The terminal shows output with each newline as CR LF.
+const std::string terminal_until_prompt = program_lines("\r\n") + prompt;
+
+struct WayOut {
+    const char* name;
+    std::string keys;  // typed at the prompt
+    int signal;        // or sent to the program, if not 0
+    int ending_signal; // 0: ends normally, with status 0
+};
+
+const WayOut ways_out[] = {
+    {"Letter", "x", 0, 0},
+    {"Enter", "\r", 0, 0},
+    {"Space", " ", 0, 0},
+    {"ArrowKey", "\x1b[A", 0, 0},
+    {"ApplicationArrowKey", "\x1bOB", 0, 0},
+    {"FunctionKey", "\x1b[15~", 0, 0},
+    {"ShiftFunctionKey", "\x1b[15;2~", 0, 0},
+    {"AltArrowKey", "\x1b\x1b[C", 0, 0},
+    {"AltLetter", "\x1bx", 0, 0},
+    {"LoneEscape", "\x1b", 0, 0},
+    {"Utf8Character", "\xE4\xB8\xAD", 0, 0},
+    {"CtrlD", "\x04", 0, 0},
+    {"CtrlV", "\x16", 0, 0},
+    {"CtrlC", "\x03", 0, SIGINT},
+    {"CtrlBackslash", "\x1c", 0, SIGQUIT},
+    {"Sigterm", "", SIGTERM, SIGTERM},
+    {"Sighup", "", SIGHUP, SIGHUP},
+    {"Sigint", "", SIGINT, SIGINT},
+};
+
+void PrintTo(const WayOut& way, std::ostream* out)
+{
+    *out << way.name;
+}
+
+class TerminalWait : public ::testing::TestWithParam<WayOut> {};
+
+TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
+{
+    const WayOut& way = GetParam();
+    Terminal terminal = open_terminal();
+    const termios before = mode_of(terminal);
+
+    const pid_t pid = start_on(terminal, command({}));
+    ASSERT_GT(pid, 0);
+    std::string screen = child::read_until(
+        terminal.master.get(), run_limit,
+        [](const std::string& text) { return text.size() >= terminal_until_prompt.size(); });
+    EXPECT_EQ(screen, terminal_until_prompt);
+    EXPECT_TRUE(in_single_key_mode(mode_of(terminal)));
+    EXPECT_TRUE(child::still_running(pid)) << "the pause did not wait for a key";
+
+    if (!way.keys.empty()) {
+        ASSERT_EQ(write(terminal.master.get(), way.keys.data(), way.keys.size()),
+                  static_cast<ssize_t>(way.keys.size()));
+    }
+    if (way.signal != 0) {
+        kill(pid, way.signal);
+    }
+    const std::optional<int> status = child::wait(pid, run_limit);
+    ASSERT_TRUE(status.has_value()) << "still waiting";
+    if (way.ending_signal == 0) {
+        EXPECT_TRUE(exited_zero(status));
+    } else {
+        ASSERT_TRUE(WIFSIGNALED(*status)) << "status " << *status;
+        EXPECT_EQ(WTERMSIG(*status), way.ending_signal);
+    }
+
+    EXPECT_TRUE(same_mode(before, mode_of(terminal)));
+    screen += child::read_available(terminal.master.get(), milliseconds(50));
+    // Nothing typed is echoed; a normal end finishes the prompt's line.
+    EXPECT_EQ(screen, terminal_until_prompt + (way.ending_signal == 0 ? "\r\n" : ""));
+    EXPECT_EQ(left_in_input(terminal), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(WaysOut, TerminalWait, ::testing::ValuesIn(ways_out),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// Ctrl-Z under a job-control shell: the shell gets its terminal back as it
+// was, and `fg` resumes the wait in single-key mode.
+TEST(TerminalJobControl, CtrlZHandsBackTheTerminalAndFgResumesTheWait)
+{
+    Terminal terminal = open_terminal();
+    const termios before = mode_of(terminal);
+    // The shell waits for a line after the stop, so that the terminal can be
+    // looked at before `fg`.
+    const std::string script = "\"$0\"; echo \"[stopped $?]\"; read -r; fg >/dev/null; "
+                               "echo \"[ended $?]\"";
+    std::vector<std::string> shell = {"/bin/bash", "--norc", "--noprofile", "-i", "-c", script};
+    const std::vector<std::string> program = command({});
+    shell.insert(shell.end(), program.begin(), program.end());
+
+    const pid_t pid = start_on(terminal, shell);
+    ASSERT_GT(pid, 0);
+    const auto contains = [](const std::string& wanted) {
+        return [wanted](const std::string& text) { return text.find(wanted) != std::string::npos; };
+    };
+    std::string screen = child::read_until(terminal.master.get(), run_limit, contains(prompt));
+    ASSERT_NE(screen.find(prompt), std::string::npos) << screen;
+
+    ASSERT_EQ(write(terminal.master.get(), "\x1a", 1), 1);
+    screen += child::read_until(terminal.master.get(), run_limit, contains("[stopped"));
+    EXPECT_NE(screen.find("[stopped 148]"), std::string::npos) << screen;
+    EXPECT_TRUE(same_mode(before, mode_of(terminal))) << "while stopped";
+
+    ASSERT_EQ(write(terminal.master.get(), "\n", 1), 1);
+    bool resumed = false;
+    for (int i = 0; i < 200 && !resumed; ++i) {
+        resumed = in_single_key_mode(mode_of(terminal));
+        usleep(10000);
+    }
+    EXPECT_TRUE(resumed) << "fg did not resume the wait in single-key mode";
+
+    ASSERT_EQ(write(terminal.master.get(), "y", 1), 1);
+    screen += child::read_until(terminal.master.get(), run_limit, contains("[ended"));
+    EXPECT_NE(screen.find("[ended 0]"), std::string::npos) << screen;
+    EXPECT_TRUE(exited_zero(child::wait(pid, run_limit)));
+    EXPECT_TRUE(same_mode(before, mode_of(terminal)));
+    EXPECT_EQ(left_in_input(terminal), "");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (option == "--program" && has_value) {
+            target.program = argv[++i];
+        } else if (option == "--launcher" && has_value) {
+            target.launcher.emplace_back(argv[++i]);
+        } else if (option == "--keep-env" && has_value) {
+            target.kept_environment.emplace_back(argv[++i]);
+        } else if (option == "--windows") {
+            target.windows = true;
+        } else {
+            std::fprintf(stderr, "unknown option: %s\n", option.c_str());
+            return 2;
+        }
+    }
+    // Listing the cases needs no program; running them does.
+    if (target.program.empty() && !::testing::GTEST_FLAG(list_tests)) {
+        std::fprintf(stderr, "usage: %s --program PATH [--launcher PATH] [--windows] "
+                             "[--keep-env NAME]...\n", argv[0]);
+        return 2;
+    }
+    return RUN_ALL_TESTS();
+}
