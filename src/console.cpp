@@ -135,9 +135,19 @@ void on_ending_signal(int signal)
     ::raise(signal);
 }
 
-// Ctrl-Z: hand the shell the terminal as it was, then stop. The process
-// continues inside raise(); on_continue has taken up single-key mode again by
-// the time it returns.
+// Takes up single-key mode again once the process runs on, unless the wait is
+// already over: the shell may have set the terminal its own way meanwhile.
+void resume_waiting()
+{
+    if (waiting != 0) {
+        enter_single_key_mode();
+    }
+}
+
+// Ctrl-Z: hand the shell the terminal as it was, then stop. The process goes
+// on inside raise(), after a SIGCONT, or at once where there is nobody to
+// stop for: the kernel discards a stop aimed at a process group that no
+// shell controls.
 void on_stop_signal(int signal)
 {
     const int saved_errno = errno;
@@ -146,17 +156,15 @@ void on_stop_signal(int signal)
     unblock(signal);
     ::raise(signal);
     set_disposition(signal, on_stop_signal);
+    resume_waiting();
     errno = saved_errno;
 }
 
-// Resumed, whether after Ctrl-Z or any other stop: the shell may have set the
-// terminal its own way meanwhile.
+// Resumed after any stop, Ctrl-Z's or another's.
 void on_continue(int)
 {
     const int saved_errno = errno;
-    if (waiting != 0) {
-        enter_single_key_mode();
-    }
+    resume_waiting();
     errno = saved_errno;
 }
 

@@ -361,30 +361,33 @@ const std::string terminal_until_prompt = program_lines("\r\n") + prompt;
 
 struct WayOut {
     const char* name;
-    std::string keys;  // typed at the prompt
+    std::vector<std::string> keys; // typed at the prompt, a moment between each
     int signal;        // or sent to the program, if not 0
     int ending_signal; // 0: ends normally, with status 0
 };
 
 const WayOut ways_out[] = {
-    {"Letter", "x", 0, 0},
-    {"Enter", "\r", 0, 0},
-    {"Space", " ", 0, 0},
-    {"ArrowKey", "\x1b[A", 0, 0},
-    {"ApplicationArrowKey", "\x1bOB", 0, 0},
-    {"FunctionKey", "\x1b[15~", 0, 0},
-    {"ShiftFunctionKey", "\x1b[15;2~", 0, 0},
-    {"AltArrowKey", "\x1b\x1b[C", 0, 0},
-    {"AltLetter", "\x1bx", 0, 0},
-    {"LoneEscape", "\x1b", 0, 0},
-    {"Utf8Character", "\xE4\xB8\xAD", 0, 0},
-    {"CtrlD", "\x04", 0, 0},
-    {"CtrlV", "\x16", 0, 0},
-    {"CtrlC", "\x03", 0, SIGINT},
-    {"CtrlBackslash", "\x1c", 0, SIGQUIT},
-    {"Sigterm", "", SIGTERM, SIGTERM},
-    {"Sighup", "", SIGHUP, SIGHUP},
-    {"Sigint", "", SIGINT, SIGINT},
+    {"Letter", {"x"}, 0, 0},
+    {"Enter", {"\r"}, 0, 0},
+    {"Space", {" "}, 0, 0},
+    {"ArrowKey", {"\x1b[A"}, 0, 0},
+    {"ApplicationArrowKey", {"\x1bOB"}, 0, 0},
+    {"FunctionKey", {"\x1b[15~"}, 0, 0},
+    {"ShiftFunctionKey", {"\x1b[15;2~"}, 0, 0},
+    {"AltArrowKey", {"\x1b\x1b[C"}, 0, 0},
+    {"AltLetter", {"\x1bx"}, 0, 0},
+    {"LoneEscape", {"\x1b"}, 0, 0},
+    {"Utf8Character", {"\xE4\xB8\xAD"}, 0, 0},
+    {"CtrlD", {"\x04"}, 0, 0},
+    {"CtrlV", {"\x16"}, 0, 0},
+    // A session of its own has no shell to stop for: the kernel discards the
+    // stop, and the wait goes on in single-key mode.
+    {"CtrlZWhereItCannotStop", {"\x1a", "x"}, 0, 0},
+    {"CtrlC", {"\x03"}, 0, SIGINT},
+    {"CtrlBackslash", {"\x1c"}, 0, SIGQUIT},
+    {"Sigterm", {}, SIGTERM, SIGTERM},
+    {"Sighup", {}, SIGHUP, SIGHUP},
+    {"Sigint", {}, SIGINT, SIGINT},
 };
 
 void PrintTo(const WayOut& way, std::ostream* out)
@@ -409,9 +412,13 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
     EXPECT_TRUE(in_single_key_mode(mode_of(terminal)));
     EXPECT_TRUE(child::still_running(pid)) << "the pause did not wait for a key";
 
-    if (!way.keys.empty()) {
-        ASSERT_EQ(write(terminal.master.get(), way.keys.data(), way.keys.size()),
-                  static_cast<ssize_t>(way.keys.size()));
+    for (const std::string& keys : way.keys) {
+        if (&keys != &way.keys.front()) {
+            usleep(static_cast<useconds_t>(settle.count() * 1000));
+            EXPECT_TRUE(in_single_key_mode(mode_of(terminal))) << "after " << way.keys.front();
+        }
+        ASSERT_EQ(write(terminal.master.get(), keys.data(), keys.size()),
+                  static_cast<ssize_t>(keys.size()));
     }
     if (way.signal != 0) {
         kill(pid, way.signal);

@@ -8,22 +8,27 @@ find_program(PERSON_WINE wine)
 find_program(PERSON_WINEBOOT wineboot)
 find_program(PERSON_WINESERVER wineserver)
 
-set(person_win32_missing "")
-foreach(tool IN ITEMS PERSON_MINGW_CXX PERSON_MINGW_OBJDUMP PERSON_WINE PERSON_WINEBOOT
-                      PERSON_WINESERVER)
-    if(NOT ${tool})
-        string(REPLACE "PERSON_" "" name ${tool})
-        string(TOLOWER ${name} name)
-        list(APPEND person_win32_missing ${name})
+set(missing "")
+foreach(tool IN ITEMS MINGW_CXX:i686-w64-mingw32-g++ MINGW_OBJDUMP:i686-w64-mingw32-objdump
+                      WINE:wine WINEBOOT:wineboot WINESERVER:wineserver)
+    string(REPLACE ":" ";" tool "${tool}")
+    list(GET tool 0 variable)
+    list(GET tool 1 program)
+    if(NOT PERSON_${variable})
+        list(APPEND missing ${program})
     endif()
 endforeach()
 
-if(person_win32_missing)
-    list(JOIN person_win32_missing ", " missing)
-    set(reason "the Windows leg needs MinGW-w64 i686 and Wine; not found: ${missing}")
-    message(STATUS "Skipping ${reason}")
-    add_test(NAME win32.skipped COMMAND ${CMAKE_COMMAND} -E echo "SKIPPED: ${reason}")
-    set_tests_properties(win32.skipped PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED:")
+if(missing)
+    list(JOIN missing ", " missing)
+    set(reason "MinGW-w64 i686 and Wine are needed; not found: ${missing}")
+    message(STATUS "Windows leg skipped: ${reason}")
+    # The reason is in the test's name, so that CTest's list of tests that
+    # did not run gives it.
+    add_test(NAME "win32 leg skipped (${reason})"
+             COMMAND ${CMAKE_COMMAND} -E echo "SKIPPED: ${reason}")
+    set_tests_properties("win32 leg skipped (${reason})" PROPERTIES
+        SKIP_REGULAR_EXPRESSION "SKIPPED:")
     return()
 endif()
 
