@@ -117,20 +117,6 @@ std::optional<int> wait(pid_t pid, milliseconds limit)
     }
 }
 
-bool wait_until_stopped(pid_t pid, milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        const pid_t done = waitpid(pid, &status, WNOHANG | WUNTRACED);
-        if (done == pid) {
-            return WIFSTOPPED(status);
-        }
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-    return false;
-}
-
 bool still_running(pid_t pid)
 {
     int status = 0;
@@ -172,13 +158,6 @@ Pipe make_pipe()
     int fds[2] = {closed, closed};
     EXPECT_EQ(pipe(fds), 0) << std::strerror(errno);
     return {fds[0], fds[1]};
-}
-
-int Descriptor::release()
-{
-    const int fd = fd_;
-    fd_ = closed;
-    return fd;
 }
 
 void Descriptor::reset(int fd)

@@ -37,16 +37,30 @@ pid_t start(const Launch& launch);
 // within the time; it is then killed and reaped so nothing outlives a test.
 std::optional<int> wait(pid_t pid, milliseconds limit);
 
-// Whether the child has stopped (WUNTRACED) within the time.
-bool wait_until_stopped(pid_t pid, milliseconds limit);
-
 bool still_running(pid_t pid);
+
+// Reads what arrives on `fd` within the time and appends it; false if
+// nothing came (time up, end of file, error).
+bool read_some(int fd, milliseconds limit, std::string& into);
 
 // Reads from `fd` until `done(text)` holds, end of file, or the time is up;
 // returns what it read.
 template <typename Done>
-std::string read_until(int fd, milliseconds limit, Done done);
+std::string read_until(int fd, milliseconds limit, Done done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::string text;
+    while (!done(text)) {
+        const auto left = std::chrono::duration_cast<milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !read_some(fd, left, text)) {
+            break;
+        }
+    }
+    return text;
+}
 
+// Reads until nothing more arrives for `quiet`.
 std::string read_available(int fd, milliseconds quiet);
 
 // Whole file contents.
@@ -64,32 +78,14 @@ public:
     explicit Descriptor(int fd = closed) : fd_(fd) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = closed; }
     ~Descriptor() { reset(); }
     int get() const { return fd_; }
-    int release();
     void reset(int fd = closed);
 
 private:
     int fd_;
 };
-
-bool read_some(int fd, milliseconds limit, std::string& into);
-
-template <typename Done>
-std::string read_until(int fd, milliseconds limit, Done done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::string text;
-    while (!done(text)) {
-        const auto left = std::chrono::duration_cast<milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !read_some(fd, left, text)) {
-            break;
-        }
-    }
-    return text;
-}
 
 } // namespace child
 
