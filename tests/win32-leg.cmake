@@ -69,8 +69,8 @@ set_tests_properties(win32.wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
 # The file itself: a 32-bit console program that needs only system DLLs.
 add_test(NAME win32.executable
-    COMMAND ${CMAKE_COMMAND} -D OBJDUMP=${PERSON_MINGW_OBJDUMP} -D EXE=${person_win32_exe}
-            -P ${CMAKE_CURRENT_SOURCE_DIR}/check-windows-executable.cmake)
+    COMMAND ${CMAKE_COMMAND} -D FORMAT=pe -D TOOL=${PERSON_MINGW_OBJDUMP} -D EXE=${person_win32_exe}
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/check-executable.cmake)
 
 # The runner's cases, less those left out by name:
 # - TerminalWait, TerminalJobControl: POSIX terminal modes and signals, which

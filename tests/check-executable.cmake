@@ -1,0 +1,73 @@
+# Checks a shipped program from its headers, as a user's copy of it.
+#   elf: self-contained (no program interpreter, no shared libraries),
+#        position independent, full RELRO, no executable stack.
+#   pe:  PE32 for i386, console subsystem, ASLR and DEP on, imports from
+#        Windows' own DLLs only.
+# Usage: cmake -D FORMAT=elf|pe -D TOOL=<readelf|objdump> -D EXE=... -P check-executable.cmake
+cmake_policy(VERSION 3.25)
+
+if(FORMAT STREQUAL "elf")
+    set(arguments --wide --file-header --program-headers --dynamic)
+elseif(FORMAT STREQUAL "pe")
+    set(arguments -p)
+else()
+    message(FATAL_ERROR "FORMAT must be elf or pe")
+endif()
+execute_process(COMMAND ${TOOL} ${arguments} ${EXE}
+                OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "cannot read ${EXE}")
+endif()
+
+set(problems "")
+function(require regex problem)
+    if(NOT headers MATCHES "${regex}")
+        set(problems ${problems} "${problem}" PARENT_SCOPE)
+    endif()
+endfunction()
+function(forbid regex problem)
+    if(headers MATCHES "${regex}")
+        set(problems ${problems} "${problem}" PARENT_SCOPE)
+    endif()
+endfunction()
+
+if(FORMAT STREQUAL "elf")
+    require("Type:[ \t]+DYN" "not position independent (ELF type is not DYN)")
+    forbid("INTERP" "needs a program interpreter")
+    forbid("\\(NEEDED\\)" "needs shared libraries")
+    require("GNU_RELRO" "no RELRO segment")
+    require("FLAGS_1\\)[^\n]*NOW" "RELRO is partial (no BIND_NOW)")
+    require("FLAGS_1\\)[^\n]*PIE" "not marked PIE")
+    forbid("GNU_STACK[^\n]*RWE" "executable stack")
+    set(summary "static-pie, full RELRO, no shared libraries")
+else()
+    require("file format pei-i386" "not a PE32 i386 file")
+    require("Subsystem[ \t]+00000003" "not a console program")
+    string(REGEX MATCH "DllCharacteristics[ \t]+([0-9a-fA-F]+)" _ "${headers}")
+    math(EXPR dynamic_base "0x${CMAKE_MATCH_1} & 0x40")
+    math(EXPR nx_compat "0x${CMAKE_MATCH_1} & 0x100")
+    if(NOT dynamic_base)
+        list(APPEND problems "ASLR (DYNAMIC_BASE) off")
+    endif()
+    if(NOT nx_compat)
+        list(APPEND problems "DEP (NX_COMPAT) off")
+    endif()
+
+    string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+    list(TRANSFORM imports REPLACE "DLL Name: *" "")
+    set(system_dlls kernel32.dll msvcrt.dll user32.dll advapi32.dll ntdll.dll ws2_32.dll
+        shell32.dll)
+    foreach(dll IN LISTS imports)
+        string(TOLOWER "${dll}" lower)
+        if(NOT lower IN_LIST system_dlls AND NOT lower MATCHES "^api-ms-win-")
+            list(APPEND problems "imports ${dll}, which is not a Windows system DLL")
+        endif()
+    endforeach()
+    set(summary "PE32 console program, ASLR and DEP on, imports ${imports}")
+endif()
+
+if(problems)
+    list(JOIN problems "; " text)
+    message(FATAL_ERROR "${EXE}: ${text}")
+endif()
+message(STATUS "${EXE}: ${summary}")
