@@ -2,18 +2,13 @@
 # "pause" goes to a real command processor. Both tools must be on the machine;
 # without them the leg is reported as skipped, with the reason.
 
-find_program(PERSON_MINGW_CXX i686-w64-mingw32-g++)
-find_program(PERSON_MINGW_OBJDUMP i686-w64-mingw32-objdump)
-find_program(PERSON_WINE wine)
-find_program(PERSON_WINEBOOT wineboot)
-find_program(PERSON_WINESERVER wineserver)
-
 set(missing "")
 foreach(tool IN ITEMS MINGW_CXX:i686-w64-mingw32-g++ MINGW_OBJDUMP:i686-w64-mingw32-objdump
                       WINE:wine WINEBOOT:wineboot WINESERVER:wineserver)
     string(REPLACE ":" ";" tool "${tool}")
     list(GET tool 0 variable)
     list(GET tool 1 program)
+    find_program(PERSON_${variable} ${program})
     if(NOT PERSON_${variable})
         list(APPEND missing ${program})
     endif()
