@@ -65,7 +65,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGPIPE, SIGCONT}) {
+    for (int signal = 1; signal < NSIG; ++signal) {
         std::signal(signal, SIG_DFL);
     }
     execve(argv[0], argv, envp);

@@ -251,14 +251,38 @@ INSTANTIATE_TEST_SUITE_P(Conditions, Run, ::testing::ValuesIn(conditions),
 
 // ---------------------------------------------------------------------------
 // Input an open pipe: the lines are out while the pause waits, and one byte
-// ends the wait.
+// ends the wait. A non-blocking pipe (as event-loop runtimes hand their
+// children) must wait the same, and its flags, shared with the parent, must be
+// as they were.
 
-TEST(PipedInput, PauseWaitsWithTheLinesOutAndOneByteEndsIt)
+struct PipeKind {
+    const char* name;
+    bool nonblocking;
+};
+
+void PrintTo(const PipeKind& kind, std::ostream* out)
+{
+    *out << kind.name;
+}
+
+int status_flags(int fd)
+{
+    return fcntl(fd, F_GETFL);
+}
+
+class PipedInput : public ::testing::TestWithParam<PipeKind> {};
+
+TEST_P(PipedInput, PauseWaitsWithTheLinesOutAndOneByteEndsIt)
 {
     child::Pipe input = child::make_pipe();
     child::Pipe output = child::make_pipe();
     Descriptor keyboard(input.write);
     Descriptor screen(output.read);
+    Descriptor program_input(input.read);
+    if (GetParam().nonblocking) {
+        ASSERT_EQ(fcntl(input.read, F_SETFL, status_flags(input.read) | O_NONBLOCK), 0);
+    }
+    const int flags_before = status_flags(input.read);
 
     child::Launch launch;
     launch.command = command({});
@@ -266,7 +290,6 @@ TEST(PipedInput, PauseWaitsWithTheLinesOutAndOneByteEndsIt)
     launch.output = output.write;
     const pid_t pid = child::start(launch);
     ASSERT_GT(pid, 0);
-    close(input.read);
     close(output.write);
 
     const std::size_t before_key = own_output().size() + (target.windows ? 0 : prompt.size());
@@ -277,12 +300,19 @@ TEST(PipedInput, PauseWaitsWithTheLinesOutAndOneByteEndsIt)
     EXPECT_EQ(seen.substr(0, own_output().size()), own_output());
     seen += child::read_available(screen.get(), settle);
     EXPECT_TRUE(child::still_running(pid)) << "the pause did not wait for input";
+    EXPECT_EQ(status_flags(input.read), flags_before) << "while waiting";
 
     ASSERT_EQ(write(keyboard.get(), "k", 1), 1);
     EXPECT_TRUE(exited_zero(child::wait(pid, run_limit)));
     seen += child::read_until(screen.get(), run_limit, [](const std::string&) { return false; });
     expect_whole_output(seen);
+    EXPECT_EQ(status_flags(input.read), flags_before) << "afterwards";
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PipedInput,
+                         ::testing::Values(PipeKind{"Blocking", false},
+                                           PipeKind{"NonBlocking", true}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // ---------------------------------------------------------------------------
 // On a terminal (POSIX only): single-key mode while waiting, and the
@@ -372,6 +402,7 @@ struct WayOut {
     std::vector<std::string> keys; // typed at the prompt, a moment between each
     int signal;        // or sent to the program, if not 0
     int ending_signal; // 0: ends normally, with status 0
+    bool nonblocking = false; // the terminal handed over with O_NONBLOCK set
 };
 
 const WayOut ways_out[] = {
@@ -396,6 +427,22 @@ const WayOut ways_out[] = {
     {"Sigterm", {}, SIGTERM, SIGTERM},
     {"Sighup", {}, SIGHUP, SIGHUP},
     {"Sigint", {}, SIGINT, SIGINT},
+    {"Sigalrm", {}, SIGALRM, SIGALRM},
+    {"Sigusr1", {}, SIGUSR1, SIGUSR1},
+    {"Sigusr2", {}, SIGUSR2, SIGUSR2},
+    {"Sigvtalrm", {}, SIGVTALRM, SIGVTALRM},
+    {"Sigprof", {}, SIGPROF, SIGPROF},
+    {"Sigxcpu", {}, SIGXCPU, SIGXCPU},
+    {"Sigxfsz", {}, SIGXFSZ, SIGXFSZ},
+    {"Sigio", {}, SIGIO, SIGIO},
+#ifdef SIGPWR
+    {"Sigpwr", {}, SIGPWR, SIGPWR},
+#endif
+    // A SIGCONT with nothing stopped changes nothing: the wait goes on.
+    {"SigcontWhileWaiting", {}, SIGCONT, 0},
+    {"NonBlockingLetter", {"x"}, 0, 0, true},
+    {"NonBlockingArrowKey", {"\x1b[A"}, 0, 0, true},
+    {"NonBlockingCtrlC", {"\x03"}, 0, SIGINT, true},
 };
 
 void PrintTo(const WayOut& way, std::ostream* out)
@@ -410,6 +457,11 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
     const WayOut& way = GetParam();
     Terminal terminal = open_terminal();
     const termios before = mode_of(terminal);
+    if (way.nonblocking) {
+        const int flags = fcntl(terminal.slave.get(), F_GETFL);
+        ASSERT_EQ(fcntl(terminal.slave.get(), F_SETFL, flags | O_NONBLOCK), 0);
+    }
+    const int flags_before = fcntl(terminal.slave.get(), F_GETFL);
 
     const pid_t pid = start_on(terminal, command({}));
     ASSERT_GT(pid, 0);
@@ -418,6 +470,9 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
         [](const std::string& text) { return text.size() >= terminal_until_prompt.size(); });
     EXPECT_EQ(screen, terminal_until_prompt);
     EXPECT_TRUE(in_single_key_mode(mode_of(terminal)));
+    if (way.nonblocking) {
+        usleep(static_cast<useconds_t>(settle.count() * 1000));
+    }
     EXPECT_TRUE(child::still_running(pid)) << "the pause did not wait for a key";
 
     for (const std::string& keys : way.keys) {
@@ -431,6 +486,11 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
     if (way.signal != 0) {
         kill(pid, way.signal);
     }
+    if (way.signal == SIGCONT) {
+        usleep(static_cast<useconds_t>(settle.count() * 1000));
+        EXPECT_TRUE(in_single_key_mode(mode_of(terminal))) << "after SIGCONT";
+        ASSERT_EQ(write(terminal.master.get(), "x", 1), 1);
+    }
     const std::optional<int> status = child::wait(pid, run_limit);
     ASSERT_TRUE(status.has_value()) << "still waiting";
     if (way.ending_signal == 0) {
@@ -441,6 +501,7 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
     }
 
     EXPECT_TRUE(same_mode(before, mode_of(terminal)));
+    EXPECT_EQ(fcntl(terminal.slave.get(), F_GETFL), flags_before);
     screen += child::read_available(terminal.master.get(), milliseconds(50));
     // Nothing typed is echoed; a normal end finishes the prompt's line.
     EXPECT_EQ(screen, terminal_until_prompt + (way.ending_signal == 0 ? "\r\n" : ""));
@@ -450,16 +511,55 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
 INSTANTIATE_TEST_SUITE_P(WaysOut, TerminalWait, ::testing::ValuesIn(ways_out),
                          [](const auto& test) { return std::string(test.param.name); });
 
-// Ctrl-Z under a job-control shell: the shell gets its terminal back as it
-// was, and `fg` resumes the wait in single-key mode.
-TEST(TerminalJobControl, CtrlZHandsBackTheTerminalAndFgResumesTheWait)
+// Under a job-control shell: while the job is stopped, or runs in the
+// background, the shell's terminal is untouched; `fg` resumes the wait in
+// single-key mode; a key ends it with status 0 and the terminal as the shell
+// handed it over, a setting changed at the shell meanwhile included.
+
+struct JobStart {
+    const char* name;
+    const char* start; // shell code: starts the program ("$0"), says "[stopped" once it is
+    bool ctrl_z;       // stopped by Ctrl-Z at the prompt, not by reading from the background
+    const char* stopped;
+    bool change_while_stopped = false;
+};
+
+// A background job stops at its first read (SIGTTIN). As under a line editor,
+// the terminal is raw while the job starts and cooked again once it is
+// stopped, so the mode to put back is the one `fg` hands over. (`wait` is not
+// used: bash puts its own settings back when a waited-for job stops.)
+#define PERSON_IN_BACKGROUND(job)                                                              \
+    "stty -icanon -echo; " job " & until [ -n \"$(jobs -s)\" ]; do sleep 0.05; done; "       \
+    "stty icanon echo; echo \"[stopped]\""
+
+const JobStart job_starts[] = {
+    {"CtrlZThenFg", "\"$0\"; echo \"[stopped $?]\"", true, "[stopped 148]"},
+    {"CtrlZSettingChangedBeforeFg", "\"$0\"; echo \"[stopped $?]\"", true, "[stopped 148]", true},
+    {"BackgroundThenFg", PERSON_IN_BACKGROUND("\"$0\""), false, "[stopped]"},
+    // The kernel lets a job that ignores SIGTTOU change the terminal from the
+    // background: it must not.
+    {"BackgroundTtouIgnoredThenFg", PERSON_IN_BACKGROUND("(trap '' TTOU; exec \"$0\")"), false,
+     "[stopped]"},
+};
+
+#undef PERSON_IN_BACKGROUND
+
+void PrintTo(const JobStart& start, std::ostream* out)
 {
+    *out << start.name;
+}
+
+class TerminalJobControl : public ::testing::TestWithParam<JobStart> {};
+
+TEST_P(TerminalJobControl, ShellKeepsItsTerminalAndFgResumesTheWait)
+{
+    const JobStart& job = GetParam();
     Terminal terminal = open_terminal();
-    const termios before = mode_of(terminal);
+    termios expected = mode_of(terminal);
     // The shell waits for a line after the stop, so that the terminal can be
-    // looked at before `fg`.
-    const std::string script = "\"$0\"; echo \"[stopped $?]\"; read -r; fg >/dev/null; "
-                               "echo \"[ended $?]\"";
+    // looked at (and changed) before `fg`.
+    const std::string script =
+        std::string(job.start) + "; read -r; fg >/dev/null; echo \"[ended $?]\"";
     std::vector<std::string> shell = {"/bin/bash", "--norc", "--noprofile", "-i", "-c", script};
     const std::vector<std::string> program = command({});
     shell.insert(shell.end(), program.begin(), program.end());
@@ -469,14 +569,21 @@ TEST(TerminalJobControl, CtrlZHandsBackTheTerminalAndFgResumesTheWait)
     const auto contains = [](const std::string& wanted) {
         return [wanted](const std::string& text) { return text.find(wanted) != std::string::npos; };
     };
-    std::string screen = child::read_until(terminal.master.get(), run_limit, contains(prompt));
-    ASSERT_NE(screen.find(prompt), std::string::npos) << screen;
-
-    ASSERT_EQ(write(terminal.master.get(), "\x1a", 1), 1);
+    std::string screen;
+    if (job.ctrl_z) {
+        screen = child::read_until(terminal.master.get(), run_limit, contains(prompt));
+        ASSERT_NE(screen.find(prompt), std::string::npos) << screen;
+        ASSERT_EQ(write(terminal.master.get(), "\x1a", 1), 1);
+    }
     screen += child::read_until(terminal.master.get(), run_limit, contains("[stopped"));
-    EXPECT_NE(screen.find("[stopped 148]"), std::string::npos) << screen;
-    EXPECT_TRUE(same_mode(before, mode_of(terminal))) << "while stopped";
+    EXPECT_NE(screen.find(job.stopped), std::string::npos) << screen;
+    EXPECT_TRUE(same_mode(expected, mode_of(terminal))) << "while stopped";
 
+    if (job.change_while_stopped) {
+        expected.c_cc[VERASE] = 0x08;
+        expected.c_lflag ^= ECHOE;
+        ASSERT_EQ(tcsetattr(terminal.slave.get(), TCSANOW, &expected), 0);
+    }
     ASSERT_EQ(write(terminal.master.get(), "\n", 1), 1);
     bool resumed = false;
     for (int i = 0; i < 200 && !resumed; ++i) {
@@ -489,9 +596,12 @@ TEST(TerminalJobControl, CtrlZHandsBackTheTerminalAndFgResumesTheWait)
     screen += child::read_until(terminal.master.get(), run_limit, contains("[ended"));
     EXPECT_NE(screen.find("[ended 0]"), std::string::npos) << screen;
     EXPECT_TRUE(exited_zero(child::wait(pid, run_limit)));
-    EXPECT_TRUE(same_mode(before, mode_of(terminal)));
+    EXPECT_TRUE(same_mode(expected, mode_of(terminal)));
     EXPECT_EQ(left_in_input(terminal), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Starts, TerminalJobControl, ::testing::ValuesIn(job_starts),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace
 

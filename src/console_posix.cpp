@@ -1,0 +1,373 @@
+#include "console.h"
+#include "key_sequence.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <iterator>
+
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+// The shell has no "pause", so the program waits by itself: one key on a
+// terminal, one byte of any other input.
+
+namespace console {
+namespace {
+
+constexpr char prompt[] = "Press any key to continue . . . ";
+constexpr int input = STDIN_FILENO;
+constexpr int output = STDOUT_FILENO;
+
+// How long the rest of a key's escape sequence may take once its first byte
+// is in. Terminals send a sequence in one write; the wait only covers a slow
+// link, and it is all a lone Esc costs.
+constexpr int rest_of_key_ms = 100;
+
+// Waits until `fd` is ready for `events` or has nothing more to give (hang-up,
+// error). Used when a descriptor the program shares with its parent turns out
+// to be non-blocking: its flags belong to everyone holding it, so they are
+// waited out, never changed. False only if the descriptor is unusable.
+bool wait_until_ready(int fd, short events)
+{
+    pollfd request{fd, events, 0};
+    for (;;) {
+        const int ready = ::poll(&request, 1, -1);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        return ready > 0 && (request.revents & POLLNVAL) == 0;
+    }
+}
+
+bool would_block()
+{
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
+// Writes as much as standard output takes; a failed write ends it quietly,
+// as a failed write of the program's own lines does.
+void write_all(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(output, data, size);
+        if (written < 0) {
+            if (errno == EINTR || (would_block() && wait_until_ready(output, POLLOUT))) {
+                continue;
+            }
+            return;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+// Reads one byte of standard input, waiting for it however the descriptor is
+// set: false at end of input, on an error or when the descriptor is closed.
+bool read_byte(unsigned char& byte)
+{
+    for (;;) {
+        const ssize_t got = ::read(input, &byte, 1);
+        if (got == 1) {
+            return true;
+        }
+        if (got < 0 && (errno == EINTR || (would_block() && wait_until_ready(input, POLLIN)))) {
+            continue;
+        }
+        return false;
+    }
+}
+
+bool byte_arrives_within(int milliseconds)
+{
+    pollfd request{input, POLLIN, 0};
+    for (;;) {
+        const int ready = ::poll(&request, 1, milliseconds);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        return ready > 0;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The terminal. The program holds it in single-key mode only while it is in
+// the foreground and waiting. Each time it takes the terminal over it reads
+// the settings afresh, so whatever the shell set while the program was
+// stopped is what it puts back. The signal handlers below use this state, so
+// the main line blocks them around every change of it.
+
+termios saved_mode;      // the terminal as it was handed over
+termios single_key_mode; // as the program set it, read back
+volatile sig_atomic_t holding = 0;
+volatile sig_atomic_t waiting = 0;
+
+bool in_foreground()
+{
+    const pid_t group = ::tcgetpgrp(input);
+    return group != -1 && group == ::getpgrp();
+}
+
+bool same_mode(const termios& a, const termios& b)
+{
+    if (a.c_iflag != b.c_iflag || a.c_oflag != b.c_oflag || a.c_cflag != b.c_cflag ||
+        a.c_lflag != b.c_lflag || ::cfgetispeed(&a) != ::cfgetispeed(&b) ||
+        ::cfgetospeed(&a) != ::cfgetospeed(&b)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < std::size(a.c_cc); ++i) {
+        if (a.c_cc[i] != b.c_cc[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Single-key mode: no line buffering and no echo. ISIG stays on, so Ctrl-C,
+// Ctrl-\ and Ctrl-Z still work; IEXTEN goes, so Ctrl-V and Ctrl-O count as
+// keys.
+//
+// Nothing happens outside the foreground: there a change would land on the
+// shell's own terminal (the kernel allows it when SIGTTOU is ignored or
+// blocked). Nothing happens either if the terminal is still as the program
+// set it, so a SIGCONT that stopped nothing changes nothing.
+void take_terminal()
+{
+    termios current;
+    if (!in_foreground() || ::tcgetattr(input, &current) != 0) {
+        return;
+    }
+    if (holding != 0 && same_mode(current, single_key_mode)) {
+        return;
+    }
+    termios wanted = current;
+    wanted.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    wanted.c_cc[VMIN] = 1;
+    wanted.c_cc[VTIME] = 0;
+    saved_mode = current;
+    if (::tcsetattr(input, TCSANOW, &wanted) == 0 &&
+        ::tcgetattr(input, &single_key_mode) == 0) {
+        holding = 1;
+    }
+}
+
+// Puts the settings back as they were handed over. Only the foreground has
+// a terminal to give back; a process moved out of it has already lost it.
+void give_back_terminal()
+{
+    if (holding != 0 && in_foreground()) {
+        ::tcsetattr(input, TCSANOW, &saved_mode);
+    }
+    holding = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Signals during the terminal wait.
+
+void on_ending_signal(int signal);
+void on_stop_signal(int signal);
+void on_continue(int signal);
+
+struct Handler {
+    int signal;
+    void (*handle)(int);
+};
+
+// Every signal whose default action ends the process and that a user or the
+// system sends to end one, then the two of job control. SIGKILL and SIGSTOP
+// cannot be caught; signals that report a fault (SIGSEGV and the like) are
+// not sent to end a program.
+constexpr Handler handlers[] = {
+    {SIGINT, on_ending_signal},    {SIGQUIT, on_ending_signal}, {SIGTERM, on_ending_signal},
+    {SIGHUP, on_ending_signal},    {SIGALRM, on_ending_signal}, {SIGUSR1, on_ending_signal},
+    {SIGUSR2, on_ending_signal},   {SIGVTALRM, on_ending_signal}, {SIGPROF, on_ending_signal},
+    {SIGXCPU, on_ending_signal},   {SIGXFSZ, on_ending_signal},
+#ifdef SIGIO
+    {SIGIO, on_ending_signal},
+#else
+    {SIGPOLL, on_ending_signal},
+#endif
+#ifdef SIGPWR
+    {SIGPWR, on_ending_signal},
+#endif
+    {SIGTSTP, on_stop_signal},     {SIGCONT, on_continue},
+};
+
+struct sigaction previous_actions[std::size(handlers)];
+
+// Every handled signal, so that no handler interrupts another or the main
+// line while it changes the terminal.
+sigset_t handled_signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const Handler& handler : handlers) {
+        sigaddset(&set, handler.signal);
+    }
+    return set;
+}
+
+void set_disposition(int signal, void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_mask = handled_signals();
+    action.sa_flags = SA_RESTART;
+    ::sigaction(signal, &action, nullptr);
+}
+
+void unblock(int signal)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+// Ends the process by `signal` with its default action, so the parent sees
+// how the program ended. Where that action does not end it after all (SIGIO
+// is ignored by default on some systems) the wait goes on as before.
+void raise_with_default_action(int signal, void (*handler)(int))
+{
+    set_disposition(signal, SIG_DFL);
+    unblock(signal);
+    ::raise(signal);
+    set_disposition(signal, handler);
+}
+
+void on_ending_signal(int signal)
+{
+    const int saved_errno = errno;
+    give_back_terminal();
+    raise_with_default_action(signal, on_ending_signal);
+    if (waiting != 0) {
+        take_terminal();
+    }
+    errno = saved_errno;
+}
+
+// Ctrl-Z: hand the shell the terminal as it was, then stop. The process goes
+// on inside raise(), after a SIGCONT, or at once where there is nobody to
+// stop for: the kernel discards a stop aimed at a process group that no
+// shell controls. Either way the wait goes on in single-key mode.
+void on_stop_signal(int signal)
+{
+    const int saved_errno = errno;
+    give_back_terminal();
+    raise_with_default_action(signal, on_stop_signal);
+    if (waiting != 0) {
+        take_terminal();
+    }
+    errno = saved_errno;
+}
+
+// Resumed after any stop (Ctrl-Z, a read from the background, SIGSTOP): take
+// the terminal over if the program is in the foreground now.
+void on_continue(int)
+{
+    const int saved_errno = errno;
+    if (waiting != 0) {
+        take_terminal();
+    }
+    errno = saved_errno;
+}
+
+// A signal the program was started with ignored stays ignored (nohup, a
+// shell without job control): the wait must not make it fatal.
+void install_handlers()
+{
+    for (std::size_t i = 0; i < std::size(handlers); ++i) {
+        ::sigaction(handlers[i].signal, nullptr, &previous_actions[i]);
+        if (previous_actions[i].sa_handler != SIG_IGN) {
+            set_disposition(handlers[i].signal, handlers[i].handle);
+        }
+    }
+}
+
+void restore_handlers()
+{
+    for (std::size_t i = 0; i < std::size(handlers); ++i) {
+        ::sigaction(handlers[i].signal, &previous_actions[i], nullptr);
+    }
+}
+
+// Runs `step` with the handled signals held back, so that a handler never
+// sees the terminal's state half changed.
+template <typename Step>
+void without_signals(Step step)
+{
+    const sigset_t blocked = handled_signals();
+    sigset_t previous;
+    ::sigprocmask(SIG_BLOCK, &blocked, &previous);
+    step();
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// Takes one key press whole, an arrow or function key's escape sequence
+// included, then discards whatever else is waiting, so nothing of the key is
+// left for the shell to read.
+void read_key()
+{
+    unsigned char key[16];
+    std::size_t count = 0;
+    if (!read_byte(key[count])) {
+        return;
+    }
+    ++count;
+    while (count < sizeof key && !is_whole_key(key, count) &&
+           byte_arrives_within(rest_of_key_ms) && read_byte(key[count])) {
+        ++count;
+    }
+    if (in_foreground()) {
+        ::tcflush(input, TCIFLUSH);
+    }
+}
+
+// In the background the terminal is left alone and the prompt goes out at
+// once; the first read stops the program (SIGTTIN) until `fg`, whose SIGCONT
+// puts it in single-key mode. In the foreground the mode is set before the
+// prompt appears, so a key pressed at the prompt is never echoed.
+void wait_for_key()
+{
+    install_handlers();
+    without_signals([] {
+        waiting = 1;
+        take_terminal();
+    });
+    write_all(prompt, sizeof prompt - 1);
+    read_key();
+    without_signals([] {
+        waiting = 0;
+        give_back_terminal();
+    });
+    restore_handlers();
+}
+
+// Redirected input is read as the Windows command processor reads it: one
+// byte ends the wait, and so does its end or any error.
+void wait_for_byte()
+{
+    write_all(prompt, sizeof prompt - 1);
+    unsigned char byte = 0;
+    static_cast<void>(read_byte(byte));
+}
+
+} // namespace
+
+void prepare()
+{
+    set_disposition(SIGPIPE, SIG_IGN);
+}
+
+void pause()
+{
+    if (::isatty(input) != 0) {
+        wait_for_key();
+    } else {
+        wait_for_byte();
+    }
+    write_all("\n", 1);
+}
+
+} // namespace console
