@@ -38,10 +38,12 @@ if(PERSON_HARDEN AND NOT MSVC)
         $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
     if(WIN32)
         # One file to copy: libstdc++, libgcc and winpthread linked in, ASLR
-        # and DEP switched on.
+        # and DEP switched on. No link time in the header, so that two builds
+        # of one source give the same file.
         target_link_options(person_program_link INTERFACE
             -static -fstack-protector-strong
-            LINKER:--dynamicbase LINKER:--nxcompat LINKER:--gc-sections)
+            LINKER:--dynamicbase LINKER:--nxcompat LINKER:--gc-sections
+            LINKER:--no-insert-timestamp)
     elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
         # Runs on any x86-64 Linux: static, yet position independent, with
         # full RELRO. Packed relative relocations (binutils 2.38 and later)

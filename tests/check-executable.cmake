@@ -2,8 +2,10 @@
 #   elf: self-contained (no program interpreter, no shared libraries),
 #        position independent, full RELRO, no executable stack.
 #   pe:  PE32 for i386, console subsystem, ASLR and DEP on, imports from
-#        Windows' own DLLs only.
-# Usage: cmake -D FORMAT=elf|pe -D TOOL=<readelf|objdump> -D EXE=... -P check-executable.cmake
+#        Windows' own DLLs only, no link time stamp; with RESOURCES (windres)
+#        and VERSION, also the version resource and the application manifest.
+# Usage: cmake -D FORMAT=elf|pe -D TOOL=<readelf|objdump> -D EXE=...
+#              [-D RESOURCES=<windres> -D VERSION=x.y.z] -P check-executable.cmake
 cmake_policy(VERSION 3.25)
 
 if(FORMAT STREQUAL "elf")
@@ -63,7 +65,29 @@ else()
             list(APPEND problems "imports ${dll}, which is not a Windows system DLL")
         endif()
     endforeach()
+    require("Time/Date[ \t]+Thu Jan  1 00:00:00 1970" "a link time stamp in the header")
     set(summary "PE32 console program, ASLR and DEP on, imports ${imports}")
+
+    if(RESOURCES)
+        execute_process(COMMAND ${RESOURCES} -i ${EXE} -O rc
+                        OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
+        string(REPLACE "." ", " numeric "${VERSION}.0")
+        require("FILEVERSION ${numeric}\n" "no FILEVERSION ${numeric}")
+        require("PRODUCTVERSION ${numeric}\n" "no PRODUCTVERSION ${numeric}")
+        foreach(value IN ITEMS "FileDescription\", \"[^\"]+" "ProductName\", \"person"
+                               "FileVersion\", \"${VERSION}" "ProductVersion\", \"${VERSION}"
+                               "OriginalFilename\", \"person.exe" "LegalCopyright\", \"Copyright [^\"]+")
+            require("VALUE \"${value}\"" "version resource lacks ${value}")
+        endforeach()
+        require("1 24 /\\* RT_MANIFEST" "no application manifest")
+        require("level=\"\"asInvoker\"\"" "the manifest does not run as invoker")
+        # Windows 7, 8, 8.1, and 10 and 11.
+        foreach(os IN ITEMS 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38
+                            1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a)
+            require("supportedOS Id=\"\"{${os}}" "the manifest does not declare ${os}")
+        endforeach()
+        string(APPEND summary ", version ${VERSION} and manifest")
+    endif()
 endif()
 
 if(problems)

@@ -3,16 +3,6 @@
 # leg is reported as skipped, with the reason; so are the runs under Wine
 # when Wine is missing or this machine cannot run it.
 
-# Reports part of the leg as a skipped test. The reason is in the test's
-# name, so that CTest's list of tests that did not run gives it.
-function(person_skip what reason)
-    message(STATUS "${what} skipped: ${reason}")
-    add_test(NAME "${what} skipped (${reason})"
-             COMMAND ${CMAKE_COMMAND} -E echo "SKIPPED: ${reason}")
-    set_tests_properties("${what} skipped (${reason})" PROPERTIES
-        SKIP_REGULAR_EXPRESSION "SKIPPED:")
-endfunction()
-
 # Finds each NAME:program pair as PERSON_NAME; sets `missing` to the programs
 # not found.
 function(person_find_tools)
@@ -30,7 +20,8 @@ function(person_find_tools)
     set(missing "${not_found}" PARENT_SCOPE)
 endfunction()
 
-person_find_tools(MINGW_CXX:i686-w64-mingw32-g++ MINGW_OBJDUMP:i686-w64-mingw32-objdump)
+person_find_tools(MINGW_CXX:i686-w64-mingw32-g++ MINGW_OBJDUMP:i686-w64-mingw32-objdump
+                  MINGW_WINDRES:i686-w64-mingw32-windres)
 if(missing)
     person_skip("win32 leg" "MinGW-w64 i686 is needed; not found: ${missing}")
     return()
@@ -53,10 +44,12 @@ ExternalProject_Add(person_win32
 )
 add_dependencies(person_cli_tests person_win32)
 
-# The file itself: a 32-bit console program that needs only system DLLs.
+# The file itself: a 32-bit console program that needs only system DLLs,
+# with its version resource and manifest.
 add_test(NAME win32.executable
-    COMMAND ${CMAKE_COMMAND} -D FORMAT=pe -D TOOL=${PERSON_MINGW_OBJDUMP} -D EXE=${person_win32_exe}
-            -P ${CMAKE_CURRENT_SOURCE_DIR}/check-executable.cmake)
+    COMMAND ${CMAKE_COMMAND} -D FORMAT=pe -D TOOL=${PERSON_MINGW_OBJDUMP}
+            -D RESOURCES=${PERSON_MINGW_WINDRES} -D VERSION=${PROJECT_VERSION}
+            -D EXE=${person_win32_exe} -P ${CMAKE_CURRENT_SOURCE_DIR}/check-executable.cmake)
 
 # Wine runs the program as a 32-bit x86 process; a kernel booted without
 # 32-bit support refuses to start one ("Exec format error").
