@@ -1,24 +1,87 @@
-# `cpack` in a build tree: a zip with person.exe and the README for Windows,
-# a .tar.gz with the program and the README elsewhere.
+# Packages, made by `cpack` in a build tree (the release and win32 workflows):
+#   Linux:   person-<version>-Linux.tar.gz and person_<version>_amd64.deb
+#   Windows: person-<version>-win32.zip
+# Two builds of one commit give the same bytes: every packaged file carries
+# one time, SOURCE_DATE_EPOCH or else the last commit's, and each packages/
+# folder holds a SHA256SUMS of what it holds.
 include(GNUInstallDirs)
 
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME program)
 if(WIN32)
     set(person_bin_dir .)
     set(person_doc_dir .)
-    set(CPACK_GENERATOR ZIP)
-    set(CPACK_SYSTEM_NAME win32)
 else()
     set(person_bin_dir ${CMAKE_INSTALL_BINDIR})
     set(person_doc_dir ${CMAKE_INSTALL_DOCDIR})
-    set(CPACK_GENERATOR TGZ)
 endif()
 
-install(TARGETS person RUNTIME DESTINATION ${person_bin_dir})
-install(FILES README.md DESTINATION ${person_doc_dir})
+# What every package and `cmake --install` hold.
+install(TARGETS person RUNTIME DESTINATION ${person_bin_dir} COMPONENT program)
+install(FILES README.md DESTINATION ${person_doc_dir} COMPONENT program)
+install(FILES LICENSE DESTINATION ${person_doc_dir} COMPONENT license)
 
-set(CPACK_PACKAGE_VENDOR "person")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+if(NOT WIN32)
+    # The manual page, compressed as Debian wants it: best compression, no
+    # name or time in the gzip header.
+    find_program(PERSON_GZIP gzip REQUIRED)
+    set(person_manual ${PROJECT_BINARY_DIR}/doc/person.1)
+    configure_file(doc/person.1.in ${person_manual} @ONLY)
+    add_custom_command(OUTPUT ${person_manual}.gz
+        COMMAND ${PERSON_GZIP} -9 -n -k -f ${person_manual}
+        DEPENDS ${person_manual}
+        COMMENT "Compressing the manual page")
+    add_custom_target(manual ALL DEPENDS ${person_manual}.gz)
+    install(FILES ${person_manual}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+
+    # Only the .deb: Debian's machine-readable copyright file in place of
+    # LICENSE, the release notes as a Debian changelog, lintian's overrides.
+    set(person_changelog ${PROJECT_BINARY_DIR}/debian/changelog)
+    configure_file(cmake/debian/changelog ${person_changelog} COPYONLY)
+    add_custom_command(OUTPUT ${person_changelog}.gz
+        COMMAND ${PERSON_GZIP} -9 -n -k -f ${person_changelog}
+        DEPENDS ${person_changelog}
+        COMMENT "Compressing the changelog")
+    add_custom_target(debian_changelog ALL DEPENDS ${person_changelog}.gz)
+    install(FILES cmake/debian/copyright ${person_changelog}.gz
+            DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+    install(FILES cmake/debian/lintian-overrides RENAME person
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+            COMPONENT debian EXCLUDE_FROM_ALL)
+endif()
+
+set(CPACK_PACKAGE_VENDOR "The person authors")
+set(CPACK_PACKAGE_CONTACT "The person authors <maintainers@users.noreply.c-seed-98af0d44.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show the lifetime of one object on the console")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_SOURCE_GENERATOR "")
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_SYSTEM_NAME win32)
+else()
+    set(CPACK_GENERATOR TGZ DEB)
+endif()
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
+# A self-contained static program: it needs no other package.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+"A C++ class, Person, writes one line when it is constructed and another
+when it is destroyed; the program makes one Person, lets it go out of scope
+at once, pauses until a key is pressed and exits with status 0. The lines
+are Chinese text in GBK (code page 936), written byte for byte.
+.
+The program is one self-contained static executable. On a terminal it waits
+for a single key and always puts the terminal's settings back.")
+
+# Read by cpack: the build tree, for the per-package choice of components,
+# and the source tree, for the last commit's time.
+set(CPACK_PERSON_BINARY_DIR ${PROJECT_BINARY_DIR})
+set(CPACK_PERSON_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-project.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack-pre-build.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack-post-build.cmake)
 include(CPack)

@@ -1,0 +1,23 @@
+# Run by cpack after it made a package: records the package's SHA-256 in
+# SHA256SUMS beside it (`sha256sum -c SHA256SUMS` checks them), keeping the
+# lines of the other packages that are still there.
+set(sums_file ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS)
+set(lines "")
+if(EXISTS ${sums_file})
+    file(STRINGS ${sums_file} old_lines)
+    foreach(line IN LISTS old_lines)
+        string(REGEX REPLACE "^[0-9a-f]+  " "" name "${line}")
+        if(EXISTS ${CPACK_PACKAGE_DIRECTORY}/${name})
+            list(APPEND lines "${line}")
+        endif()
+    endforeach()
+endif()
+foreach(package IN LISTS CPACK_PACKAGE_FILES)
+    get_filename_component(name ${package} NAME)
+    file(SHA256 ${package} sum)
+    list(FILTER lines EXCLUDE REGEX "  ${name}$")
+    list(APPEND lines "${sum}  ${name}")
+endforeach()
+list(SORT lines)
+list(JOIN lines "\n" text)
+file(WRITE ${sums_file} "${text}\n")
