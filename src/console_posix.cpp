@@ -165,8 +165,7 @@ void give_back_terminal()
 // ---------------------------------------------------------------------------
 // Signals during the terminal wait.
 
-void on_ending_signal(int signal);
-void on_stop_signal(int signal);
+void pass_on(int signal);
 void on_continue(int signal);
 
 struct Handler {
@@ -179,19 +178,18 @@ struct Handler {
 // cannot be caught; signals that report a fault (SIGSEGV and the like) are
 // not sent to end a program.
 constexpr Handler handlers[] = {
-    {SIGINT, on_ending_signal},    {SIGQUIT, on_ending_signal}, {SIGTERM, on_ending_signal},
-    {SIGHUP, on_ending_signal},    {SIGALRM, on_ending_signal}, {SIGUSR1, on_ending_signal},
-    {SIGUSR2, on_ending_signal},   {SIGVTALRM, on_ending_signal}, {SIGPROF, on_ending_signal},
-    {SIGXCPU, on_ending_signal},   {SIGXFSZ, on_ending_signal},
+    {SIGINT, pass_on},    {SIGQUIT, pass_on},   {SIGTERM, pass_on}, {SIGHUP, pass_on},
+    {SIGALRM, pass_on},   {SIGUSR1, pass_on},   {SIGUSR2, pass_on}, {SIGVTALRM, pass_on},
+    {SIGPROF, pass_on},   {SIGXCPU, pass_on},   {SIGXFSZ, pass_on},
 #ifdef SIGIO
-    {SIGIO, on_ending_signal},
+    {SIGIO, pass_on},
 #else
-    {SIGPOLL, on_ending_signal},
+    {SIGPOLL, pass_on},
 #endif
 #ifdef SIGPWR
-    {SIGPWR, on_ending_signal},
+    {SIGPWR, pass_on},
 #endif
-    {SIGTSTP, on_stop_signal},     {SIGCONT, on_continue},
+    {SIGTSTP, pass_on},   {SIGCONT, on_continue},
 };
 
 struct sigaction previous_actions[std::size(handlers)];
@@ -225,37 +223,21 @@ void unblock(int signal)
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-// Ends the process by `signal` with its default action, so the parent sees
-// how the program ended. Where that action does not end it after all (SIGIO
-// is ignored by default on some systems) the wait goes on as before.
-void raise_with_default_action(int signal, void (*handler)(int))
+// Every signal that ends or stops the program: hand the terminal back as it
+// was, then let the signal take its default action, so the parent sees how
+// the program ended or that it stopped (Ctrl-Z). The program comes back here
+// after a stop, once a SIGCONT arrives; at once where a stop has nobody to
+// stop for (the kernel discards it for a process group that no shell
+// controls) or where a signal's default is to be ignored after all (SIGIO on
+// some systems). Then the wait goes on in single-key mode.
+void pass_on(int signal)
 {
+    const int saved_errno = errno;
+    give_back_terminal();
     set_disposition(signal, SIG_DFL);
     unblock(signal);
     ::raise(signal);
-    set_disposition(signal, handler);
-}
-
-void on_ending_signal(int signal)
-{
-    const int saved_errno = errno;
-    give_back_terminal();
-    raise_with_default_action(signal, on_ending_signal);
-    if (waiting != 0) {
-        take_terminal();
-    }
-    errno = saved_errno;
-}
-
-// Ctrl-Z: hand the shell the terminal as it was, then stop. The process goes
-// on inside raise(), after a SIGCONT, or at once where there is nobody to
-// stop for: the kernel discards a stop aimed at a process group that no
-// shell controls. Either way the wait goes on in single-key mode.
-void on_stop_signal(int signal)
-{
-    const int saved_errno = errno;
-    give_back_terminal();
-    raise_with_default_action(signal, on_stop_signal);
+    set_disposition(signal, pass_on);
     if (waiting != 0) {
         take_terminal();
     }
