@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <ostream>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -131,8 +132,25 @@ TEST_P(PersonOnFailedOutput, CompletesWithoutThrowing)
     EXPECT_EQ(recording.written, "");
 }
 
+const char* name_of(Failure failure)
+{
+    switch (failure) {
+    case Failure::refusing_device: return "RefusingDevice";
+    case Failure::no_buffer: return "NoBuffer";
+    case Failure::already_failed: return "AlreadyFailed";
+    }
+    return "Unknown";
+}
+
+// Named cases, so that test lists and CTest say which failure ran.
+void PrintTo(Failure failure, std::ostream* out)
+{
+    *out << name_of(failure);
+}
+
 INSTANTIATE_TEST_SUITE_P(Failures, PersonOnFailedOutput,
                          ::testing::Values(Failure::refusing_device, Failure::no_buffer,
-                                           Failure::already_failed));
+                                           Failure::already_failed),
+                         [](const auto& test) { return std::string(name_of(test.param)); });
 
 } // namespace
