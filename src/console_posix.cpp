@@ -103,10 +103,16 @@ termios single_key_mode; // as the program set it, read back
 volatile sig_atomic_t holding = 0;
 volatile sig_atomic_t waiting = 0;
 
+// In the foreground of its controlling terminal; a terminal that is not the
+// program's controlling terminal (`person </dev/pts/3` from elsewhere) has no
+// job control over it, so the program may take it.
 bool in_foreground()
 {
     const pid_t group = ::tcgetpgrp(input);
-    return group != -1 && group == ::getpgrp();
+    if (group == -1) {
+        return errno == ENOTTY;
+    }
+    return group == ::getpgrp();
 }
 
 bool same_mode(const termios& a, const termios& b)

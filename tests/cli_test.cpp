@@ -384,13 +384,14 @@ std::string left_in_input(const Terminal& terminal)
     return child::read_available(terminal.slave.get(), milliseconds(50));
 }
 
-pid_t start_on(const Terminal& terminal, const std::vector<std::string>& command_line)
+pid_t start_on(const Terminal& terminal, const std::vector<std::string>& command_line,
+               bool controlling = true)
 {
     child::Launch launch;
     launch.command = command_line;
     launch.input = terminal.slave.get();
     launch.output = terminal.slave.get();
-    launch.own_terminal = true;
+    launch.own_terminal = controlling;
     return child::start(launch);
 }
 
@@ -402,7 +403,8 @@ struct WayOut {
     std::vector<std::string> keys; // typed at the prompt, a moment between each
     int signal;        // or sent to the program, if not 0
     int ending_signal; // 0: ends normally, with status 0
-    bool nonblocking = false; // the terminal handed over with O_NONBLOCK set
+    bool nonblocking = false;    // the terminal handed over with O_NONBLOCK set
+    bool not_controlling = false; // a terminal, but not the program's controlling one
 };
 
 const WayOut ways_out[] = {
@@ -443,6 +445,7 @@ const WayOut ways_out[] = {
     {"NonBlockingLetter", {"x"}, 0, 0, true},
     {"NonBlockingArrowKey", {"\x1b[A"}, 0, 0, true},
     {"NonBlockingCtrlC", {"\x03"}, 0, SIGINT, true},
+    {"LetterOnATerminalNotItsOwn", {"x"}, 0, 0, false, true},
 };
 
 void PrintTo(const WayOut& way, std::ostream* out)
@@ -463,7 +466,7 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
     }
     const int flags_before = fcntl(terminal.slave.get(), F_GETFL);
 
-    const pid_t pid = start_on(terminal, command({}));
+    const pid_t pid = start_on(terminal, command({}), !way.not_controlling);
     ASSERT_GT(pid, 0);
     std::string screen = child::read_until(
         terminal.master.get(), run_limit,
