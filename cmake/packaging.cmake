@@ -21,28 +21,27 @@ install(FILES README.md DESTINATION ${person_doc_dir} COMPONENT program)
 install(FILES LICENSE DESTINATION ${person_doc_dir} COMPONENT license)
 
 if(NOT WIN32)
-    # The manual page, compressed as Debian wants it: best compression, no
-    # name or time in the gzip header.
+    # Makes <output>.gz from a source file, configured first, compressed as
+    # Debian wants it: best compression, no name or time in the gzip header.
     find_program(PERSON_GZIP gzip REQUIRED)
-    set(person_manual ${PROJECT_BINARY_DIR}/doc/person.1)
-    configure_file(doc/person.1.in ${person_manual} @ONLY)
-    add_custom_command(OUTPUT ${person_manual}.gz
-        COMMAND ${PERSON_GZIP} -9 -n -k -f ${person_manual}
-        DEPENDS ${person_manual}
-        COMMENT "Compressing the manual page")
-    add_custom_target(manual ALL DEPENDS ${person_manual}.gz)
-    install(FILES ${person_manual}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+    function(person_gzipped source output)
+        configure_file(${source} ${output} @ONLY)
+        add_custom_command(OUTPUT ${output}.gz
+            COMMAND ${PERSON_GZIP} -9 -n -k -f ${output}
+            DEPENDS ${output}
+            COMMENT "Compressing ${source}")
+        get_filename_component(name ${output} NAME)
+        add_custom_target(gzip_${name} ALL DEPENDS ${output}.gz)
+    endfunction()
+
+    person_gzipped(doc/person.1.in ${PROJECT_BINARY_DIR}/doc/person.1)
+    install(FILES ${PROJECT_BINARY_DIR}/doc/person.1.gz
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 
     # Only the .deb: Debian's machine-readable copyright file in place of
     # LICENSE, the release notes as a Debian changelog, lintian's overrides.
-    set(person_changelog ${PROJECT_BINARY_DIR}/debian/changelog)
-    configure_file(cmake/debian/changelog ${person_changelog} COPYONLY)
-    add_custom_command(OUTPUT ${person_changelog}.gz
-        COMMAND ${PERSON_GZIP} -9 -n -k -f ${person_changelog}
-        DEPENDS ${person_changelog}
-        COMMENT "Compressing the changelog")
-    add_custom_target(debian_changelog ALL DEPENDS ${person_changelog}.gz)
-    install(FILES cmake/debian/copyright ${person_changelog}.gz
+    person_gzipped(cmake/debian/changelog ${PROJECT_BINARY_DIR}/debian/changelog)
+    install(FILES cmake/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
     install(FILES cmake/debian/lintian-overrides RENAME person
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides

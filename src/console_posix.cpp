@@ -25,15 +25,14 @@ constexpr int output = STDOUT_FILENO;
 // link, and it is all a lone Esc costs.
 constexpr int rest_of_key_ms = 100;
 
-// Waits until `fd` is ready for `events` or has nothing more to give (hang-up,
-// error). Used when a descriptor the program shares with its parent turns out
-// to be non-blocking: its flags belong to everyone holding it, so they are
-// waited out, never changed. False only if the descriptor is unusable.
-bool wait_until_ready(int fd, short events)
+// Waits up to `milliseconds` (-1: for ever) until `fd` is ready for `events`
+// or has nothing more to give (hang-up, error). False if the time ran out or
+// the descriptor is unusable.
+bool ready_within(int fd, short events, int milliseconds)
 {
     pollfd request{fd, events, 0};
     for (;;) {
-        const int ready = ::poll(&request, 1, -1);
+        const int ready = ::poll(&request, 1, milliseconds);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -41,9 +40,12 @@ bool wait_until_ready(int fd, short events)
     }
 }
 
-bool would_block()
+// A descriptor the program shares with its parent may be non-blocking: its
+// flags belong to everyone holding it, so a call that would block waits for
+// the descriptor instead of changing them.
+bool wait_if_it_would_block(int fd, short events)
 {
-    return errno == EAGAIN || errno == EWOULDBLOCK;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) && ready_within(fd, events, -1);
 }
 
 // Writes as much as standard output takes; a failed write ends it quietly,
@@ -53,7 +55,7 @@ void write_all(const char* data, std::size_t size)
     while (size > 0) {
         const ssize_t written = ::write(output, data, size);
         if (written < 0) {
-            if (errno == EINTR || (would_block() && wait_until_ready(output, POLLOUT))) {
+            if (errno == EINTR || wait_if_it_would_block(output, POLLOUT)) {
                 continue;
             }
             return;
@@ -72,22 +74,10 @@ bool read_byte(unsigned char& byte)
         if (got == 1) {
             return true;
         }
-        if (got < 0 && (errno == EINTR || (would_block() && wait_until_ready(input, POLLIN)))) {
+        if (got < 0 && (errno == EINTR || wait_if_it_would_block(input, POLLIN))) {
             continue;
         }
         return false;
-    }
-}
-
-bool byte_arrives_within(int milliseconds)
-{
-    pollfd request{input, POLLIN, 0};
-    for (;;) {
-        const int ready = ::poll(&request, 1, milliseconds);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        return ready > 0;
     }
 }
 
@@ -304,7 +294,7 @@ void read_key()
     }
     ++count;
     while (count < sizeof key && !is_whole_key(key, count) &&
-           byte_arrives_within(rest_of_key_ms) && read_byte(key[count])) {
+           ready_within(input, POLLIN, rest_of_key_ms) && read_byte(key[count])) {
         ++count;
     }
     if (in_foreground()) {

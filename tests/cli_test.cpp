@@ -270,6 +270,12 @@ int status_flags(int fd)
     return fcntl(fd, F_GETFL);
 }
 
+// As an event-loop parent leaves a descriptor it shares with its child.
+void set_nonblocking(int fd)
+{
+    ASSERT_EQ(fcntl(fd, F_SETFL, status_flags(fd) | O_NONBLOCK), 0);
+}
+
 class PipedInput : public ::testing::TestWithParam<PipeKind> {};
 
 TEST_P(PipedInput, PauseWaitsWithTheLinesOutAndOneByteEndsIt)
@@ -280,7 +286,7 @@ TEST_P(PipedInput, PauseWaitsWithTheLinesOutAndOneByteEndsIt)
     Descriptor screen(output.read);
     Descriptor program_input(input.read);
     if (GetParam().nonblocking) {
-        ASSERT_EQ(fcntl(input.read, F_SETFL, status_flags(input.read) | O_NONBLOCK), 0);
+        ASSERT_NO_FATAL_FAILURE(set_nonblocking(input.read));
     }
     const int flags_before = status_flags(input.read);
 
@@ -461,10 +467,9 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
     Terminal terminal = open_terminal();
     const termios before = mode_of(terminal);
     if (way.nonblocking) {
-        const int flags = fcntl(terminal.slave.get(), F_GETFL);
-        ASSERT_EQ(fcntl(terminal.slave.get(), F_SETFL, flags | O_NONBLOCK), 0);
+        ASSERT_NO_FATAL_FAILURE(set_nonblocking(terminal.slave.get()));
     }
-    const int flags_before = fcntl(terminal.slave.get(), F_GETFL);
+    const int flags_before = status_flags(terminal.slave.get());
 
     const pid_t pid = start_on(terminal, command({}), !way.not_controlling);
     ASSERT_GT(pid, 0);
@@ -504,7 +509,7 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
     }
 
     EXPECT_TRUE(same_mode(before, mode_of(terminal)));
-    EXPECT_EQ(fcntl(terminal.slave.get(), F_GETFL), flags_before);
+    EXPECT_EQ(status_flags(terminal.slave.get()), flags_before);
     screen += child::read_available(terminal.master.get(), milliseconds(50));
     // Nothing typed is echoed; a normal end finishes the prompt's line.
     EXPECT_EQ(screen, terminal_until_prompt + (way.ending_signal == 0 ? "\r\n" : ""));
