@@ -44,6 +44,10 @@ if(PERSON_HARDEN AND NOT MSVC)
             -static -fstack-protector-strong
             LINKER:--dynamicbase LINKER:--nxcompat LINKER:--gc-sections
             LINKER:--no-insert-timestamp)
+        if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+            # A 64-bit program may be placed anywhere in its address space.
+            target_link_options(person_program_link INTERFACE LINKER:--high-entropy-va)
+        endif()
     elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
         # Runs on any x86-64 Linux: static, yet position independent, with
         # full RELRO. Packed relative relocations (binutils 2.38 and later)

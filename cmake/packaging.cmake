@@ -1,6 +1,7 @@
-# Packages, made by `cpack` in a build tree (the release and win32 workflows):
+# Packages, made by `cpack` in a build tree (the release, win32 and win64
+# workflows):
 #   Linux:   person-<version>-Linux.tar.gz and person_<version>_amd64.deb
-#   Windows: person-<version>-win32.zip
+#   Windows: person-<version>-win32.zip or person-<version>-win64.zip
 # Two builds of one commit give the same bytes: every packaged file carries
 # one time, SOURCE_DATE_EPOCH or else the last commit's, and each packages/
 # folder holds a SHA256SUMS of what it holds.
@@ -56,7 +57,11 @@ set(CPACK_STRIP_FILES TRUE)
 set(CPACK_SOURCE_GENERATOR "")
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
-    set(CPACK_SYSTEM_NAME win32)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(CPACK_SYSTEM_NAME win64)
+    else()
+        set(CPACK_SYSTEM_NAME win32)
+    endif()
 else()
     set(CPACK_GENERATOR TGZ DEB)
 endif()

@@ -2,7 +2,8 @@
 #define PERSON_CONSOLE_H
 
 // The program's only contact with the platform beyond standard output. Each
-// platform's variant lives in console.cpp; callers never ask which one runs.
+// platform has its own source, console_posix.cpp or console_windows.cpp, and
+// the build picks one; callers never ask which one runs.
 namespace console {
 
 // Called once before anything is written. On POSIX a write to a pipe whose
