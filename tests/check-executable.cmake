@@ -1,11 +1,13 @@
 # Checks a shipped program from its headers, as a user's copy of it.
 #   elf: self-contained (no program interpreter, no shared libraries),
 #        position independent, full RELRO, no executable stack.
-#   pe:  PE32 for i386, console subsystem, ASLR and DEP on, imports from
-#        Windows' own DLLs only, no link time stamp; with RESOURCES (windres)
-#        and VERSION, also the version resource and the application manifest.
-# Usage: cmake -D FORMAT=elf|pe -D TOOL=<readelf|objdump> -D EXE=...
-#              [-D RESOURCES=<windres> -D VERSION=x.y.z] -P check-executable.cmake
+#   pe:  for MACHINE i386 a PE32 file, for x86-64 a PE32+ file with
+#        high-entropy ASLR; either a console program with ASLR and DEP on,
+#        importing from Windows' own DLLs only, with no link time stamp; with
+#        RESOURCES (windres) and VERSION, also the version resource and the
+#        application manifest.
+# Usage: cmake -D FORMAT=elf|pe [-D MACHINE=i386|x86-64] -D TOOL=<readelf|objdump>
+#              -D EXE=... [-D RESOURCES=<windres> -D VERSION=x.y.z] -P check-executable.cmake
 cmake_policy(VERSION 3.25)
 
 if(FORMAT STREQUAL "elf")
@@ -43,17 +45,25 @@ if(FORMAT STREQUAL "elf")
     forbid("GNU_STACK[^\n]*RWE" "executable stack")
     set(summary "static-pie, full RELRO, no shared libraries")
 else()
-    require("file format pei-i386" "not a PE32 i386 file")
+    if(MACHINE STREQUAL "x86-64")
+        require("file format pei-x86-64\n.*Magic[ \t]+020b" "not a PE32+ x86-64 file")
+        set(wanted "0x20:high-entropy ASLR (HIGH_ENTROPY_VA)")
+    else()
+        require("file format pei-i386\n.*Magic[ \t]+010b" "not a PE32 i386 file")
+        set(wanted "")
+    endif()
     require("Subsystem[ \t]+00000003" "not a console program")
     string(REGEX MATCH "DllCharacteristics[ \t]+([0-9a-fA-F]+)" _ "${headers}")
-    math(EXPR dynamic_base "0x${CMAKE_MATCH_1} & 0x40")
-    math(EXPR nx_compat "0x${CMAKE_MATCH_1} & 0x100")
-    if(NOT dynamic_base)
-        list(APPEND problems "ASLR (DYNAMIC_BASE) off")
-    endif()
-    if(NOT nx_compat)
-        list(APPEND problems "DEP (NX_COMPAT) off")
-    endif()
+    set(characteristics 0x${CMAKE_MATCH_1})
+    foreach(flag IN ITEMS "0x40:ASLR (DYNAMIC_BASE)" "0x100:DEP (NX_COMPAT)" ${wanted})
+        string(REPLACE ":" ";" flag "${flag}")
+        list(GET flag 0 bit)
+        list(GET flag 1 name)
+        math(EXPR set "${characteristics} & ${bit}")
+        if(NOT set)
+            list(APPEND problems "${name} off")
+        endif()
+    endforeach()
 
     string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
     list(TRANSFORM imports REPLACE "DLL Name: *" "")
@@ -66,7 +76,7 @@ else()
         endif()
     endforeach()
     require("Time/Date[ \t]+Thu Jan  1 00:00:00 1970" "a link time stamp in the header")
-    set(summary "PE32 console program, ASLR and DEP on, imports ${imports}")
+    set(summary "${MACHINE} console program, ASLR and DEP on, imports ${imports}")
 
     if(RESOURCES)
         execute_process(COMMAND ${RESOURCES} -i ${EXE} -O rc

@@ -3,10 +3,12 @@
 // program and, through a launcher such as Wine, against the Windows one:
 //
 //   person_cli_tests --program PATH [--launcher PATH] [--windows] [--keep-env NAME]...
+//                    [--env NAME=VALUE]...
 //
 // --windows: lines end in CR LF and the pause is the command processor's, so
 // only the program's own bytes are checked exactly. --keep-env: variables the
-// launcher needs, kept even in an "empty" environment.
+// launcher needs, kept even in an "empty" environment. --env: one the launcher
+// needs set, kept likewise.
 
 #include "child_process.h"
 
@@ -625,6 +627,10 @@ int main(int argc, char** argv)
             target.launcher.emplace_back(argv[++i]);
         } else if (option == "--keep-env" && has_value) {
             target.kept_environment.emplace_back(argv[++i]);
+        } else if (option == "--env" && has_value) {
+            const std::string assignment = argv[++i];
+            target.kept_environment.push_back(name_of(assignment));
+            setenv(name_of(assignment).c_str(), assignment.substr(assignment.find('=') + 1).c_str(), 1);
         } else if (option == "--windows") {
             target.windows = true;
         } else {
@@ -635,7 +641,7 @@ int main(int argc, char** argv)
     // Listing the cases needs no program; running them does.
     if (target.program.empty() && !::testing::GTEST_FLAG(list_tests)) {
         std::fprintf(stderr, "usage: %s --program PATH [--launcher PATH] [--windows] "
-                             "[--keep-env NAME]...\n", argv[0]);
+                             "[--keep-env NAME]... [--env NAME=VALUE]...\n", argv[0]);
         return 2;
     }
     return RUN_ALL_TESTS();

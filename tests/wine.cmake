@@ -1,5 +1,6 @@
-# Starts and stops the Wine the Windows leg runs under, in the prefix named by
-# WINEPREFIX. Usage: cmake -D ACTION=start|stop -D WINEBOOT=... -D WINESERVER=... -P wine.cmake
+# Starts and stops the Wine a Windows leg runs under, in the prefix named by
+# WINEPREFIX, with the loader WINE (wine for 32-bit programs, wine64 for 64-bit).
+# Usage: cmake -D ACTION=start|stop -D WINE=... -D WINESERVER=... -P wine.cmake
 #
 # start: makes the prefix, then leaves one persistent server running so that
 #        the cases do not each pay for a server start. Its output goes to
@@ -8,7 +9,7 @@
 cmake_policy(VERSION 3.25)
 
 if(ACTION STREQUAL "start")
-    execute_process(COMMAND ${WINEBOOT} --init RESULT_VARIABLE failed
+    execute_process(COMMAND ${WINE} wineboot --init RESULT_VARIABLE failed
                     OUTPUT_FILE /dev/null ERROR_FILE /dev/null)
     if(failed)
         message(FATAL_ERROR "wineboot --init failed: ${failed}")
