@@ -1,6 +1,8 @@
 # Packages, made by `cpack` in a build tree (the release, win32 and win64
 # workflows):
-#   Linux:   person-<version>-Linux.tar.gz and person_<version>_amd64.deb
+#   Linux:   person-<version>-Linux-<cpu>.tar.gz and person_<version>_<arch>.deb,
+#            <cpu> as the kernel names it (x86_64, aarch64), <arch> as Debian
+#            does (amd64, arm64)
 #   Windows: person-<version>-win32.zip or person-<version>-win64.zip
 # Two builds of one commit give the same bytes: every packaged file carries
 # one time, SOURCE_DATE_EPOCH or else the last commit's, and each packages/
@@ -62,9 +64,19 @@ if(WIN32)
     else()
         set(CPACK_SYSTEM_NAME win32)
     endif()
-else()
+elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     set(CPACK_GENERATOR TGZ DEB)
+    set(CPACK_SYSTEM_NAME Linux-${CMAKE_SYSTEM_PROCESSOR})
+else()
+    set(CPACK_GENERATOR TGZ)
 endif()
+
+# Debian's name for the program's CPU, which need not be this machine's.
+set(person_debian_arches x86_64:amd64 AMD64:amd64 aarch64:arm64 arm64:arm64)
+list(FILTER person_debian_arches INCLUDE REGEX "^${CMAKE_SYSTEM_PROCESSOR}:")
+list(TRANSFORM person_debian_arches REPLACE "^.*:" "")
+set(PERSON_DEBIAN_ARCH ${person_debian_arches})
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PERSON_DEBIAN_ARCH})
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)

@@ -1,12 +1,13 @@
 # Checks a shipped program from its headers, as a user's copy of it.
-#   elf: self-contained (no program interpreter, no shared libraries),
-#        position independent, full RELRO, no executable stack.
+#   elf: for the CPU MACHINE (x86_64, aarch64), self-contained (no program
+#        interpreter, no shared libraries), position independent, full RELRO,
+#        no executable stack.
 #   pe:  for MACHINE i386 a PE32 file, for x86-64 a PE32+ file with
 #        high-entropy ASLR; either a console program with ASLR and DEP on,
 #        importing from Windows' own DLLs only, with no link time stamp; with
 #        RESOURCES (windres) and VERSION, also the version resource and the
 #        application manifest.
-# Usage: cmake -D FORMAT=elf|pe [-D MACHINE=i386|x86-64] -D TOOL=<readelf|objdump>
+# Usage: cmake -D FORMAT=elf|pe -D MACHINE=<x86_64|aarch64|i386|x86-64> -D TOOL=<readelf|objdump>
 #              -D EXE=... [-D RESOURCES=<windres> -D VERSION=x.y.z] -P check-executable.cmake
 cmake_policy(VERSION 3.25)
 
@@ -36,6 +37,13 @@ function(forbid regex problem)
 endfunction()
 
 if(FORMAT STREQUAL "elf")
+    set(elf_machines "x86_64:X86-64" "aarch64:AArch64")
+    list(FILTER elf_machines INCLUDE REGEX "^${MACHINE}:")
+    list(TRANSFORM elf_machines REPLACE "^.*:" "")
+    if(NOT elf_machines)
+        message(FATAL_ERROR "MACHINE must be x86_64 or aarch64 for an ELF file")
+    endif()
+    require("Machine:[ \t]+[^\n]*${elf_machines}\n" "not a program for ${MACHINE}")
     require("Type:[ \t]+DYN" "not position independent (ELF type is not DYN)")
     forbid("INTERP" "needs a program interpreter")
     forbid("\\(NEEDED\\)" "needs shared libraries")
@@ -43,7 +51,7 @@ if(FORMAT STREQUAL "elf")
     require("FLAGS_1\\)[^\n]*NOW" "RELRO is partial (no BIND_NOW)")
     require("FLAGS_1\\)[^\n]*PIE" "not marked PIE")
     forbid("GNU_STACK[^\n]*RWE" "executable stack")
-    set(summary "static-pie, full RELRO, no shared libraries")
+    set(summary "${MACHINE} static-pie, full RELRO, no shared libraries")
 else()
     if(MACHINE STREQUAL "x86-64")
         require("file format pei-x86-64\n.*Magic[ \t]+020b" "not a PE32+ x86-64 file")

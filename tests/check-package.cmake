@@ -2,10 +2,12 @@
 #   deb:     the files Debian expects (program, manual page, copyright,
 #            changelog, README, lintian overrides), the control fields,
 #            lintian's report (no error, no warning), and the program as
-#            installed from it writes exactly its bytes.
+#            installed from it writes exactly its bytes (run by EMULATOR
+#            where it is built for another CPU).
 #   tgz/zip: the program, the README and LICENSE.
 # Each package must be listed with its right sum in SHA256SUMS beside it.
-# Usage: cmake -D FORMAT=deb|tgz|zip -D PACKAGE=... [-D LINTIAN=...] -P check-package.cmake
+# Usage: cmake -D FORMAT=deb|tgz|zip -D PACKAGE=... [-D ARCH=amd64|arm64] [-D EMULATOR=...]
+#              [-D LINTIAN=...] -P check-package.cmake
 cmake_policy(VERSION 3.25)
 
 get_filename_component(directory ${PACKAGE} DIRECTORY)
@@ -40,7 +42,7 @@ if(FORMAT STREQUAL "deb")
             "the copyright file is not Debian's machine-readable format with the MIT (Expat) license")
 
     execute_process(COMMAND dpkg-deb --field ${PACKAGE} OUTPUT_VARIABLE control)
-    foreach(field IN ITEMS "Package: person" "Architecture: amd64" "Section: misc"
+    foreach(field IN ITEMS "Package: person" "Architecture: ${ARCH}\n" "Section: misc"
                            "Priority: optional" "Maintainer: [^\n]+<[^\n]+@[^\n]+>"
                            "Description: [^\n]+\n [^\n]+")
         require("control MATCHES \"${field}\"" "control field missing: ${field}")
@@ -59,7 +61,7 @@ if(FORMAT STREQUAL "deb")
     set(expected "506572736f6eb5c4c4acc8cfb9b9d4ecbaafcafdb5f7d3c30a"
                  "506572736f6eb5c4cef6b9b9baafcafdb5f7d3c30a" "${prompt}0a")
     string(JOIN "" expected ${expected})
-    execute_process(COMMAND ${scratch}/usr/bin/person INPUT_FILE /dev/null
+    execute_process(COMMAND ${EMULATOR} ${scratch}/usr/bin/person INPUT_FILE /dev/null
                     OUTPUT_FILE ${scratch}/output RESULT_VARIABLE status)
     file(READ ${scratch}/output output HEX)
     require("status STREQUAL \"0\"" "the installed program ended with ${status}")

@@ -528,7 +528,7 @@ INSTANTIATE_TEST_SUITE_P(WaysOut, TerminalWait, ::testing::ValuesIn(ways_out),
 
 struct JobStart {
     const char* name;
-    const char* start; // shell code: starts the program ("$0"), says "[stopped" once it is
+    const char* start; // shell code: starts the program ("$0" "$@"), says "[stopped" once it is
     bool ctrl_z;       // stopped by Ctrl-Z at the prompt, not by reading from the background
     const char* stopped;
     bool change_while_stopped = false;
@@ -543,12 +543,12 @@ struct JobStart {
     "stty icanon echo; echo \"[stopped]\""
 
 const JobStart job_starts[] = {
-    {"CtrlZThenFg", "\"$0\"; echo \"[stopped $?]\"", true, "[stopped 148]"},
-    {"CtrlZSettingChangedBeforeFg", "\"$0\"; echo \"[stopped $?]\"", true, "[stopped 148]", true},
-    {"BackgroundThenFg", PERSON_IN_BACKGROUND("\"$0\""), false, "[stopped]"},
+    {"CtrlZThenFg", "\"$0\" \"$@\"; echo \"[stopped $?]\"", true, "[stopped 148]"},
+    {"CtrlZSettingChangedBeforeFg", "\"$0\" \"$@\"; echo \"[stopped $?]\"", true, "[stopped 148]", true},
+    {"BackgroundThenFg", PERSON_IN_BACKGROUND("\"$0\" \"$@\""), false, "[stopped]"},
     // The kernel lets a job that ignores SIGTTOU change the terminal from the
     // background: it must not.
-    {"BackgroundTtouIgnoredThenFg", PERSON_IN_BACKGROUND("(trap '' TTOU; exec \"$0\")"), false,
+    {"BackgroundTtouIgnoredThenFg", PERSON_IN_BACKGROUND("(trap '' TTOU; exec \"$0\" \"$@\")"), false,
      "[stopped]"},
 };
 
