@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <iterator>
 
-#include <poll.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,27 +25,43 @@ constexpr int output = STDOUT_FILENO;
 // link, and it is all a lone Esc costs.
 constexpr int rest_of_key_ms = 100;
 
-// Waits up to `milliseconds` (-1: for ever) until `fd` is ready for `events`
-// or has nothing more to give (hang-up, error). False if the time ran out or
-// the descriptor is unusable.
-bool ready_within(int fd, short events, int milliseconds)
+enum class Ready { to_read, to_write };
+
+// Waits up to `milliseconds` (-1: for ever) until `fd` is ready to read or to
+// write, or has nothing more to give (end of input, hang-up, error: the next
+// call then returns at once). False if the time ran out or the descriptor is
+// unusable.
+//
+// select(), not poll(): macOS's poll() does not support devices and answers
+// at once for a terminal, while select() waits on any descriptor on every
+// POSIX system. Its limit on descriptor numbers (FD_SETSIZE) is far above
+// standard input and output.
+bool ready_within(int fd, Ready wanted, int milliseconds)
 {
-    pollfd request{fd, events, 0};
     for (;;) {
-        const int ready = ::poll(&request, 1, milliseconds);
+        fd_set descriptors;
+        FD_ZERO(&descriptors);
+        FD_SET(fd, &descriptors);
+        timeval limit{};
+        limit.tv_sec = milliseconds / 1000;
+        limit.tv_usec = (milliseconds % 1000) * 1000;
+        const int ready =
+            ::select(fd + 1, wanted == Ready::to_read ? &descriptors : nullptr,
+                     wanted == Ready::to_write ? &descriptors : nullptr, nullptr,
+                     milliseconds < 0 ? nullptr : &limit);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        return ready > 0 && (request.revents & POLLNVAL) == 0;
+        return ready > 0;
     }
 }
 
 // A descriptor the program shares with its parent may be non-blocking: its
 // flags belong to everyone holding it, so a call that would block waits for
 // the descriptor instead of changing them.
-bool wait_if_it_would_block(int fd, short events)
+bool wait_if_it_would_block(int fd, Ready wanted)
 {
-    return (errno == EAGAIN || errno == EWOULDBLOCK) && ready_within(fd, events, -1);
+    return (errno == EAGAIN || errno == EWOULDBLOCK) && ready_within(fd, wanted, -1);
 }
 
 // Writes as much as standard output takes; a failed write ends it quietly,
@@ -55,7 +71,7 @@ void write_all(const char* data, std::size_t size)
     while (size > 0) {
         const ssize_t written = ::write(output, data, size);
         if (written < 0) {
-            if (errno == EINTR || wait_if_it_would_block(output, POLLOUT)) {
+            if (errno == EINTR || wait_if_it_would_block(output, Ready::to_write)) {
                 continue;
             }
             return;
@@ -74,7 +90,7 @@ bool read_byte(unsigned char& byte)
         if (got == 1) {
             return true;
         }
-        if (got < 0 && (errno == EINTR || wait_if_it_would_block(input, POLLIN))) {
+        if (got < 0 && (errno == EINTR || wait_if_it_would_block(input, Ready::to_read))) {
             continue;
         }
         return false;
@@ -294,7 +310,7 @@ void read_key()
     }
     ++count;
     while (count < sizeof key && !is_whole_key(key, count) &&
-           ready_within(input, POLLIN, rest_of_key_ms) && read_byte(key[count])) {
+           ready_within(input, Ready::to_read, rest_of_key_ms) && read_byte(key[count])) {
         ++count;
     }
     if (in_foreground()) {

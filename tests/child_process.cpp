@@ -11,9 +11,9 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/select.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,9 +125,14 @@ bool still_running(pid_t pid)
 
 bool read_some(int fd, milliseconds limit, std::string& into)
 {
-    pollfd request{fd, POLLIN, 0};
-    const int ready = poll(&request, 1, static_cast<int>(limit.count()));
-    if (ready <= 0) {
+    // select(), as macOS's poll() does not wait on terminals.
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(fd, &readable);
+    timeval timeout{};
+    timeout.tv_sec = static_cast<time_t>(limit.count() / 1000);
+    timeout.tv_usec = static_cast<suseconds_t>(limit.count() % 1000 * 1000);
+    if (select(fd + 1, &readable, nullptr, nullptr, &timeout) <= 0) {
         return false;
     }
     char buffer[4096];
