@@ -399,9 +399,12 @@ std::string left_in_input(const Terminal& terminal)
 }
 
 pid_t start_on(const Terminal& terminal, const std::vector<std::string>& command_line,
-               bool controlling = true)
+               bool controlling = true, int ignored_signal = 0)
 {
     child::Launch launch;
+    if (ignored_signal != 0) {
+        launch.ignored_signals.push_back(ignored_signal);
+    }
     launch.command = command_line;
     launch.input = terminal.slave.get();
     launch.output = terminal.slave.get();
@@ -419,6 +422,7 @@ struct WayOut {
     int ending_signal; // 0: ends normally, with status 0
     bool nonblocking = false;    // the terminal handed over with O_NONBLOCK set
     bool not_controlling = false; // a terminal, but not the program's controlling one
+    int ignored_at_start = 0;     // a signal the program is started with ignored
 };
 
 const WayOut ways_out[] = {
@@ -433,6 +437,9 @@ const WayOut ways_out[] = {
     {"AltLetter", {"\x1bx"}, 0, 0},
     {"LoneEscape", {"\x1b"}, 0, 0},
     {"Utf8Character", {"\xE4\xB8\xAD"}, 0, 0},
+    {"EscapeEscape", {"\x1b\x1b"}, 0, 0},
+    // Typed ahead, or pasted: one key press, and nothing left for the shell.
+    {"SeveralKeysInOneWrite", {"abc"}, 0, 0},
     {"CtrlD", {"\x04"}, 0, 0},
     {"CtrlV", {"\x16"}, 0, 0},
     // A session of its own has no shell to stop for: the kernel discards the
@@ -456,6 +463,8 @@ const WayOut ways_out[] = {
 #endif
     // A SIGCONT with nothing stopped changes nothing: the wait goes on.
     {"SigcontWhileWaiting", {}, SIGCONT, 0},
+    // Under nohup SIGHUP is ignored, and stays so while the program waits.
+    {"SighupIgnoredAtStart", {}, SIGHUP, 0, false, false, SIGHUP},
     {"NonBlockingLetter", {"x"}, 0, 0, true},
     {"NonBlockingArrowKey", {"\x1b[A"}, 0, 0, true},
     {"NonBlockingCtrlC", {"\x03"}, 0, SIGINT, true},
@@ -479,7 +488,7 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
     }
     const int flags_before = status_flags(terminal.slave.get());
 
-    const pid_t pid = start_on(terminal, command({}), !way.not_controlling);
+    const pid_t pid = start_on(terminal, command({}), !way.not_controlling, way.ignored_at_start);
     ASSERT_GT(pid, 0);
     std::string screen = child::read_until(
         terminal.master.get(), run_limit,
@@ -502,9 +511,10 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
     if (way.signal != 0) {
         kill(pid, way.signal);
     }
-    if (way.signal == SIGCONT) {
+    if (way.signal != 0 && way.ending_signal == 0) {
         usleep(static_cast<useconds_t>(settle.count() * 1000));
-        EXPECT_TRUE(in_single_key_mode(mode_of(terminal))) << "after SIGCONT";
+        EXPECT_TRUE(child::still_running(pid)) << "the signal ended the wait";
+        EXPECT_TRUE(in_single_key_mode(mode_of(terminal))) << "after the signal";
         ASSERT_EQ(write(terminal.master.get(), "x", 1), 1);
     }
     const std::optional<int> status = child::wait(pid, run_limit);
@@ -538,6 +548,9 @@ struct JobStart {
     bool ctrl_z;       // stopped by Ctrl-Z at the prompt, not by reading from the background
     const char* stopped;
     bool change_while_stopped = false;
+    int stops = 1;      // Ctrl-Z and `fg` this many times
+    bool dash = false;  // under dash, which, unlike bash, does not put its own
+                        // terminal settings back when a job stops
 };
 
 // A background job stops at its first read (SIGTTIN). As under a line editor,
@@ -551,6 +564,8 @@ struct JobStart {
 const JobStart job_starts[] = {
     {"CtrlZThenFg", "\"$0\" \"$@\"; echo \"[stopped $?]\"", true, "[stopped 148]"},
     {"CtrlZSettingChangedBeforeFg", "\"$0\" \"$@\"; echo \"[stopped $?]\"", true, "[stopped 148]", true},
+    {"CtrlZTwiceUnderDash", "\"$0\" \"$@\"; echo \"[stopped $?]\"", true, "[stopped 148]", false, 2,
+     true},
     {"BackgroundThenFg", PERSON_IN_BACKGROUND("\"$0\" \"$@\""), false, "[stopped]"},
     // The kernel lets a job that ignores SIGTTOU change the terminal from the
     // background: it must not.
@@ -572,11 +587,17 @@ TEST_P(TerminalJobControl, ShellKeepsItsTerminalAndFgResumesTheWait)
     const JobStart& job = GetParam();
     Terminal terminal = open_terminal();
     termios expected = mode_of(terminal);
-    // The shell waits for a line after the stop, so that the terminal can be
+    // The shell waits for a line after each stop, so that the terminal can be
     // looked at (and changed) before `fg`.
-    const std::string script =
-        std::string(job.start) + "; read -r; fg >/dev/null; echo \"[ended $?]\"";
+    std::string script = job.start;
+    for (int stop = 2; stop <= job.stops; ++stop) {
+        script += "; read -r line; fg >/dev/null; echo \"[stopped $?]\"";
+    }
+    script += "; read -r line; fg >/dev/null; echo \"[ended $?]\"";
     std::vector<std::string> shell = {"/bin/bash", "--norc", "--noprofile", "-i", "-c", script};
+    if (job.dash) {
+        shell = {"/bin/dash", "-i", "-m", "-c", script};
+    }
     const std::vector<std::string> program = command({});
     shell.insert(shell.end(), program.begin(), program.end());
 
@@ -586,27 +607,34 @@ TEST_P(TerminalJobControl, ShellKeepsItsTerminalAndFgResumesTheWait)
         return [wanted](const std::string& text) { return text.find(wanted) != std::string::npos; };
     };
     std::string screen;
-    if (job.ctrl_z) {
-        screen = child::read_until(terminal.master.get(), run_limit, contains(prompt));
-        ASSERT_NE(screen.find(prompt), std::string::npos) << screen;
-        ASSERT_EQ(write(terminal.master.get(), "\x1a", 1), 1);
-    }
-    screen += child::read_until(terminal.master.get(), run_limit, contains("[stopped"));
-    EXPECT_NE(screen.find(job.stopped), std::string::npos) << screen;
-    EXPECT_TRUE(same_mode(expected, mode_of(terminal))) << "while stopped";
+    for (int stop = 1; stop <= job.stops; ++stop) {
+        SCOPED_TRACE("stop " + std::to_string(stop));
+        if (job.ctrl_z) {
+            if (stop == 1) {
+                screen = child::read_until(terminal.master.get(), run_limit, contains(prompt));
+                ASSERT_NE(screen.find(prompt), std::string::npos) << screen;
+            }
+            ASSERT_EQ(write(terminal.master.get(), "\x1a", 1), 1);
+        }
+        const std::string said =
+            child::read_until(terminal.master.get(), run_limit, contains("[stopped"));
+        EXPECT_NE(said.find(job.stopped), std::string::npos) << screen + said;
+        screen += said;
+        EXPECT_TRUE(same_mode(expected, mode_of(terminal))) << "while stopped";
 
-    if (job.change_while_stopped) {
-        expected.c_cc[VERASE] = 0x08;
-        expected.c_lflag ^= ECHOE;
-        ASSERT_EQ(tcsetattr(terminal.slave.get(), TCSANOW, &expected), 0);
+        if (job.change_while_stopped) {
+            expected.c_cc[VERASE] = 0x08;
+            expected.c_lflag ^= ECHOE;
+            ASSERT_EQ(tcsetattr(terminal.slave.get(), TCSANOW, &expected), 0);
+        }
+        ASSERT_EQ(write(terminal.master.get(), "\n", 1), 1);
+        bool resumed = false;
+        for (int i = 0; i < 200 && !resumed; ++i) {
+            resumed = in_single_key_mode(mode_of(terminal));
+            usleep(10000);
+        }
+        ASSERT_TRUE(resumed) << "fg did not resume the wait in single-key mode";
     }
-    ASSERT_EQ(write(terminal.master.get(), "\n", 1), 1);
-    bool resumed = false;
-    for (int i = 0; i < 200 && !resumed; ++i) {
-        resumed = in_single_key_mode(mode_of(terminal));
-        usleep(10000);
-    }
-    EXPECT_TRUE(resumed) << "fg did not resume the wait in single-key mode";
 
     ASSERT_EQ(write(terminal.master.get(), "y", 1), 1);
     screen += child::read_until(terminal.master.get(), run_limit, contains("[ended"));

@@ -30,6 +30,20 @@ const Key keys[] = {
     {"TwoByteUtf8", "\xC3\xA9"},
     {"ThreeByteUtf8", "\xE4\xB8\xAD"},
     {"FourByteUtf8", "\xF0\x9F\x98\x80"},
+    // The first and last byte of each class, so that no boundary can move.
+    {"Utf8LeadC2", "\xC2\x80"},
+    {"Utf8LeadDF", "\xDF\xBF"},
+    {"Utf8LeadE0", "\xE0\xA0\x80"},
+    {"Utf8LeadEF", "\xEF\xBF\xBD"},
+    {"Utf8LeadF0", "\xF0\x90\x80\x80"},
+    {"Utf8LeadF4", "\xF4\x8F\xBF\xBF"},
+    {"InvalidLeadC0", "\xC0"},
+    {"InvalidLeadC1", "\xC1"},
+    {"InvalidLeadF5", "\xF5"},
+    {"CsiIntermediateSpace", "\x1b[ q"},
+    {"CsiParameterQuestionMark", "\x1b[?1~"},
+    {"CsiFinalAt", "\x1b[@"},
+    {"CsiFinalTilde", "\x1b[~"},
 };
 
 void PrintTo(const Key& key, std::ostream* out)
@@ -59,6 +73,7 @@ const Key malformed[] = {
     {"Utf8LeadThenAscii", "\xC3" "a"},
     {"ThreeByteLeadCutShort", "\xE4\xB8" "b"},
     {"CsiThenControlByte", "\x1b[1\x03"},
+    {"CsiThenLastControlByte", "\x1b[1\x1f"},
     {"StrayContinuationByte", "\xB5"},
 };
 
