@@ -67,16 +67,14 @@ if(WIN32)
 elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     set(CPACK_GENERATOR TGZ DEB)
     set(CPACK_SYSTEM_NAME Linux-${CMAKE_SYSTEM_PROCESSOR})
+    # Debian's name for the program's CPU, which need not be this machine's.
+    set(person_debian_arches x86_64:amd64 aarch64:arm64)
+    list(FILTER person_debian_arches INCLUDE REGEX "^${CMAKE_SYSTEM_PROCESSOR}:")
+    list(TRANSFORM person_debian_arches REPLACE "^.*:" "" OUTPUT_VARIABLE PERSON_DEBIAN_ARCH)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PERSON_DEBIAN_ARCH})
 else()
     set(CPACK_GENERATOR TGZ)
 endif()
-
-# Debian's name for the program's CPU, which need not be this machine's.
-set(person_debian_arches x86_64:amd64 AMD64:amd64 aarch64:arm64 arm64:arm64)
-list(FILTER person_debian_arches INCLUDE REGEX "^${CMAKE_SYSTEM_PROCESSOR}:")
-list(TRANSFORM person_debian_arches REPLACE "^.*:" "")
-set(PERSON_DEBIAN_ARCH ${person_debian_arches})
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PERSON_DEBIAN_ARCH})
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)

@@ -1,13 +1,14 @@
 # Checks a shipped program from its headers, as a user's copy of it.
-#   elf: for the CPU MACHINE (x86_64, aarch64), self-contained (no program
+# MACHINE names the CPU as the kernel and the compilers do.
+#   elf: for MACHINE x86_64 or aarch64, self-contained (no program
 #        interpreter, no shared libraries), position independent, full RELRO,
 #        no executable stack.
-#   pe:  for MACHINE i386 a PE32 file, for x86-64 a PE32+ file with
+#   pe:  for MACHINE i686 a PE32 file, for x86_64 a PE32+ file with
 #        high-entropy ASLR; either a console program with ASLR and DEP on,
 #        importing from Windows' own DLLs only, with no link time stamp; with
 #        RESOURCES (windres) and VERSION, also the version resource and the
 #        application manifest.
-# Usage: cmake -D FORMAT=elf|pe -D MACHINE=<x86_64|aarch64|i386|x86-64> -D TOOL=<readelf|objdump>
+# Usage: cmake -D FORMAT=elf|pe -D MACHINE=<x86_64|aarch64|i686> -D TOOL=<readelf|objdump>
 #              -D EXE=... [-D RESOURCES=<windres> -D VERSION=x.y.z] -P check-executable.cmake
 cmake_policy(VERSION 3.25)
 
@@ -53,7 +54,7 @@ if(FORMAT STREQUAL "elf")
     forbid("GNU_STACK[^\n]*RWE" "executable stack")
     set(summary "${MACHINE} static-pie, full RELRO, no shared libraries")
 else()
-    if(MACHINE STREQUAL "x86-64")
+    if(MACHINE STREQUAL "x86_64")
         require("file format pei-x86-64\n.*Magic[ \t]+020b" "not a PE32+ x86-64 file")
         set(wanted "0x20:high-entropy ASLR (HIGH_ENTROPY_VA)")
         set(manifest_arch amd64)

@@ -68,8 +68,8 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     for (int signal = 1; signal < NSIG; ++signal) {
         std::signal(signal, SIG_DFL);
     }
-    for (const int signal : launch.ignored_signals) {
-        std::signal(signal, SIG_IGN);
+    if (launch.ignored_signal != 0) {
+        std::signal(launch.ignored_signal, SIG_IGN);
     }
     execve(argv[0], argv, envp);
     _exit(127);

@@ -27,9 +27,9 @@ struct Launch {
     // Start a session of its own whose controlling terminal is the input,
     // which must then be a terminal: the program is in the foreground there.
     bool own_terminal = false;
-    // Signals the child starts with ignored (as under nohup); all others
-    // start with their default action.
-    std::vector<int> ignored_signals;
+    // A signal the child starts with ignored (as under nohup), if not 0; all
+    // others start with their default action.
+    int ignored_signal = 0;
 };
 
 // Starts the child; a failure to start is a test failure, and a child that

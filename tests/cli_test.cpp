@@ -402,9 +402,7 @@ pid_t start_on(const Terminal& terminal, const std::vector<std::string>& command
                bool controlling = true, int ignored_signal = 0)
 {
     child::Launch launch;
-    if (ignored_signal != 0) {
-        launch.ignored_signals.push_back(ignored_signal);
-    }
+    launch.ignored_signal = ignored_signal;
     launch.command = command_line;
     launch.input = terminal.slave.get();
     launch.output = terminal.slave.get();

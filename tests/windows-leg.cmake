@@ -69,15 +69,8 @@ function(person_windows_leg leg)
 
     # The file itself: a console program of that CPU that needs only system
     # DLLs, with its version resource and manifest.
-    if(arg_ARCH STREQUAL "i686")
-        set(machine i386)
-        set(wine_arch win32)
-    else()
-        set(machine x86-64)
-        set(wine_arch win64)
-    endif()
     add_test(NAME ${leg}.executable
-        COMMAND ${CMAKE_COMMAND} -D FORMAT=pe -D MACHINE=${machine}
+        COMMAND ${CMAKE_COMMAND} -D FORMAT=pe -D MACHINE=${arg_ARCH}
                 -D TOOL=${PERSON_${leg}_OBJDUMP} -D RESOURCES=${PERSON_${leg}_WINDRES}
                 -D VERSION=${PROJECT_VERSION} -D EXE=${exe}
                 -P ${CMAKE_CURRENT_SOURCE_DIR}/check-executable.cmake)
@@ -102,13 +95,14 @@ function(person_windows_leg leg)
         return()
     endif()
 
-    # Wine keeps its state in a prefix of the leg's own inside the build tree
-    # and says nothing of itself. The prefix is made once before the cases,
+    # Wine keeps its state in a prefix of the leg's own inside the build tree,
+    # of the leg's kind (Wine names them win32 and win64 too), and says
+    # nothing of itself. The prefix is made once before the cases,
     # and its server is shut down when the tests end so that nothing outlives
     # the run.
     set(environment
         WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix-${leg}
-        WINEARCH=${wine_arch}
+        WINEARCH=${leg}
         WINEDEBUG=-all
         "WINEDLLOVERRIDES=mscoree,mshtml="
     )
