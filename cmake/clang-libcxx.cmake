@@ -16,7 +16,7 @@ endif()
 
 set(PERSON_TARGET_ARCH ${CMAKE_HOST_SYSTEM_PROCESSOR} CACHE STRING
     "CPU of the program: this machine's, or aarch64 on x86-64")
-set(person_install_hint "apt-get install clang libc++-dev libc++abi-dev")
+set(person_install_hint "cmake/setup.sh installs them (clang libc++-dev libc++abi-dev)")
 
 find_program(PERSON_CLANGXX NAMES clang++ clang++-14 clang++-15 clang++-16)
 if(NOT PERSON_CLANGXX)
@@ -41,15 +41,15 @@ if(PERSON_TARGET_ARCH STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
 endif()
 
 # A cross build for another CPU: Debian's C library and GCC run-time for it
-# (libc6-dev-<arch>-cross, libgcc-12-dev-<arch>-cross), its linker
-# (binutils-<triplet>) and qemu-user to run what is built.
+# (libc6-dev-<arch>-cross, libgcc-<gcc version>-dev-<arch>-cross), its linker
+# and strip (binutils-<triplet>) and qemu-user to run what is built.
 if(NOT PERSON_TARGET_ARCH STREQUAL "aarch64")
     message(FATAL_ERROR "PERSON_TARGET_ARCH: this machine's CPU or aarch64, not '${PERSON_TARGET_ARCH}'")
 endif()
 set(person_debian_arch arm64)
 set(person_triplet aarch64-linux-gnu)
-set(person_install_hint "apt-get install libc6-dev-${person_debian_arch}-cross "
-    "libgcc-12-dev-${person_debian_arch}-cross binutils-${person_triplet} qemu-user-static")
+set(person_install_hint "cmake/setup.sh installs them (libc6-dev-${person_debian_arch}-cross "
+    "libgcc-<gcc version>-dev-${person_debian_arch}-cross binutils-${person_triplet} qemu-user-static)")
 string(JOIN "" person_install_hint ${person_install_hint})
 
 set(CMAKE_SYSTEM_NAME Linux)
@@ -57,11 +57,17 @@ set(CMAKE_SYSTEM_PROCESSOR ${PERSON_TARGET_ARCH})
 set(CMAKE_CXX_COMPILER_TARGET ${person_triplet})
 find_program(PERSON_QEMU NAMES qemu-${PERSON_TARGET_ARCH}-static qemu-${PERSON_TARGET_ARCH})
 find_program(PERSON_CROSS_LD ${person_triplet}-ld)
-if(NOT PERSON_QEMU OR NOT PERSON_CROSS_LD OR NOT EXISTS /usr/${person_triplet}/lib/libc.a)
-    message(FATAL_ERROR "A build for ${PERSON_TARGET_ARCH} needs its C library, linker and "
-                        "emulator; on Debian or Ubuntu: ${person_install_hint}")
+find_program(PERSON_CROSS_STRIP ${person_triplet}-strip)
+if(NOT PERSON_QEMU OR NOT PERSON_CROSS_LD OR NOT PERSON_CROSS_STRIP
+   OR NOT EXISTS /usr/${person_triplet}/lib/libc.a)
+    message(FATAL_ERROR "A build for ${PERSON_TARGET_ARCH} needs its C library, linker, strip "
+                        "and emulator; on Debian or Ubuntu: ${person_install_hint}")
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${PERSON_QEMU})
+# The packaged program is stripped by the target's own binutils: the host's
+# strip need not know the target's files (Debian 13's leaves an aarch64
+# program as it was).
+set(CMAKE_STRIP ${PERSON_CROSS_STRIP} CACHE FILEPATH "strip for ${PERSON_TARGET_ARCH} programs")
 
 # Debian's libc++ for another CPU cannot be installed beside this machine's
 # (both packages hold /usr/lib/llvm-<version>/lib/libc++.a), so the build

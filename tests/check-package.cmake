@@ -5,9 +5,10 @@
 #            installed from it writes exactly its bytes (run by EMULATOR
 #            where it is built for another CPU).
 #   tgz/zip: the program, the README and LICENSE.
-# Each package must be listed with its right sum in SHA256SUMS beside it.
+# Each package must be listed with its right sum in SHA256SUMS beside it, and
+# with READELF, the Linux program in it must be stripped.
 # Usage: cmake -D FORMAT=deb|tgz|zip -D PACKAGE=... [-D ARCH=amd64|arm64] [-D EMULATOR=...]
-#              [-D LINTIAN=...] -P check-package.cmake
+#              [-D LINTIAN=...] [-D READELF=...] -P check-package.cmake
 cmake_policy(VERSION 3.25)
 
 get_filename_component(directory ${PACKAGE} DIRECTORY)
@@ -66,6 +67,7 @@ if(FORMAT STREQUAL "deb")
     file(READ ${scratch}/output output HEX)
     require("status STREQUAL \"0\"" "the installed program ended with ${status}")
     require("output STREQUAL expected" "the installed program wrote ${output}")
+    set(program ${scratch}/usr/bin/person)
     set(summary "Debian package, lintian clean, installed program writes its bytes")
 elseif(FORMAT STREQUAL "tgz" OR FORMAT STREQUAL "zip")
     execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${PACKAGE}
@@ -73,14 +75,15 @@ elseif(FORMAT STREQUAL "tgz" OR FORMAT STREQUAL "zip")
     if(failed)
         message(FATAL_ERROR "cannot unpack ${PACKAGE}")
     endif()
+    string(REGEX REPLACE "\\.(tar\\.gz|zip)$" "" top ${name})
     if(FORMAT STREQUAL "tgz")
         set(license share/doc/person/LICENSE)
         set(files bin/person share/doc/person/README.md share/man/man1/person.1.gz)
+        set(program ${scratch}/${top}/bin/person)
     else()
         set(license LICENSE)
         set(files person.exe README.md)
     endif()
-    string(REGEX REPLACE "\\.(tar\\.gz|zip)$" "" top ${name})
     foreach(file IN LISTS files license)
         require("EXISTS ${scratch}/${top}/${file}" "no ${top}/${file}")
     endforeach()
@@ -91,6 +94,15 @@ elseif(FORMAT STREQUAL "tgz" OR FORMAT STREQUAL "zip")
     set(summary "archive with the program, README and LICENSE")
 else()
     message(FATAL_ERROR "FORMAT must be deb, tgz or zip")
+endif()
+
+# Stripped by tools that know the program's CPU: no symbol table left.
+if(READELF AND EXISTS "${program}")
+    execute_process(COMMAND ${READELF} --wide --section-headers ${program}
+                    OUTPUT_VARIABLE sections)
+    if(sections MATCHES " \\.symtab ")
+        list(APPEND problems "the program is not stripped")
+    endif()
 endif()
 
 file(REMOVE_RECURSE ${scratch})
