@@ -415,12 +415,13 @@ const std::string terminal_until_prompt = program_lines("\r\n") + prompt;
 
 struct WayOut {
     const char* name;
-    std::vector<std::string> keys; // typed at the prompt, a moment between each
+    std::vector<std::string> keys; // typed at the prompt, `between_keys` apart
     int signal;        // or sent to the program, if not 0
     int ending_signal; // 0: ends normally, with status 0
     bool nonblocking = false;    // the terminal handed over with O_NONBLOCK set
     bool not_controlling = false; // a terminal, but not the program's controlling one
     int ignored_at_start = 0;     // a signal the program is started with ignored
+    milliseconds between_keys = settle;
 };
 
 const WayOut ways_out[] = {
@@ -428,6 +429,8 @@ const WayOut ways_out[] = {
     {"Enter", {"\r"}, 0, 0},
     {"Space", {" "}, 0, 0},
     {"ArrowKey", {"\x1b[A"}, 0, 0},
+    // Over a slow link a key's sequence may come in pieces: still one key.
+    {"ArrowKeyInTwoPieces", {"\x1b", "[A"}, 0, 0, false, false, 0, milliseconds(20)},
     {"ApplicationArrowKey", {"\x1bOB"}, 0, 0},
     {"FunctionKey", {"\x1b[15~"}, 0, 0},
     {"ShiftFunctionKey", {"\x1b[15;2~"}, 0, 0},
@@ -500,7 +503,7 @@ TEST_P(TerminalWait, WaitsInSingleKeyModeAndRestoresTheTerminal)
 
     for (const std::string& keys : way.keys) {
         if (&keys != &way.keys.front()) {
-            usleep(static_cast<useconds_t>(settle.count() * 1000));
+            usleep(static_cast<useconds_t>(way.between_keys.count() * 1000));
             EXPECT_TRUE(in_single_key_mode(mode_of(terminal))) << "after " << way.keys.front();
         }
         ASSERT_EQ(write(terminal.master.get(), keys.data(), keys.size()),
