@@ -27,11 +27,11 @@ by_hand="cmake ninja-build g++ gcc libgtest-dev clang libclang-rt-<clang>-dev li
 # Which system this is: Debian 12 or 13, or an Ubuntu of 22.04 or later, on
 # x86-64. OS_RELEASE names another os-release file (for the script's tests).
 os_release=${OS_RELEASE:-/etc/os-release}
-id=$(. "$os_release" && echo "${ID:-}")
+os_id=$(. "$os_release" && echo "${ID:-}")
 version=$(. "$os_release" && echo "${VERSION_ID:-}")
 codename=$(. "$os_release" && echo "${VERSION_CODENAME:-}")
 name=$(. "$os_release" && echo "${PRETTY_NAME:-${ID:-unknown}}")
-case "$id:$version" in
+case "$os_id:$version" in
 debian:12 | debian:13) supported=yes ;;
 ubuntu:2[2-9].* | ubuntu:[3-9][0-9].*) supported=yes ;;
 *) supported=no ;;
