@@ -64,7 +64,7 @@ if registered && runs_i386; then
     exit 0
 fi
 if runs_i386; then
-    say "this kernel runs 32-bit x86 programs itself; nothing to do"
+    say "32-bit x86 programs already run here; nothing to do"
     exit 0
 fi
 

@@ -26,12 +26,11 @@ by_hand="cmake ninja-build g++ gcc libgtest-dev clang libclang-rt-<clang>-dev li
 # ---------------------------------------------------------------------------
 # Which system this is: Debian 12 or 13, or an Ubuntu of 22.04 or later, on
 # x86-64. OS_RELEASE names another os-release file (for the script's tests).
-os_release=${OS_RELEASE:-/etc/os-release}
-os_id=$(. "$os_release" && echo "${ID:-}")
-version=$(. "$os_release" && echo "${VERSION_ID:-}")
-codename=$(. "$os_release" && echo "${VERSION_CODENAME:-}")
-name=$(. "$os_release" && echo "${PRETTY_NAME:-${ID:-unknown}}")
-case "$os_id:$version" in
+# shellcheck source=/dev/null
+. "${OS_RELEASE:-/etc/os-release}"
+name=${PRETTY_NAME:-${ID:-unknown}}
+codename=${VERSION_CODENAME:-}
+case "${ID:-}:${VERSION_ID:-}" in
 debian:12 | debian:13) supported=yes ;;
 ubuntu:2[2-9].* | ubuntu:[3-9][0-9].*) supported=yes ;;
 *) supported=no ;;
@@ -44,8 +43,8 @@ fi
 machine=$(uname -m)
 [ "$machine" = x86_64 ] ||
     refuse "this is a $machine machine; the builds for other CPUs (arm64, Windows) are made" \
-           "on x86-64. To build and run the program alone, install cmake, ninja-build and g++" \
-           "(or clang++ with libc++) and use the run preset"
+           "on x86-64. To build and run the program alone, install cmake, ninja-build, clang," \
+           "libc++-dev and libc++abi-dev and use the run preset"
 
 # The installs need root: a user's run goes on through sudo.
 if [ "$(id -u)" -ne 0 ]; then
