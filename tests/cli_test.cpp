@@ -431,6 +431,8 @@ const WayOut ways_out[] = {
     {"ArrowKey", {"\x1b[A"}, 0, 0},
     // Over a slow link a key's sequence may come in pieces: still one key.
     {"ArrowKeyInTwoPieces", {"\x1b", "[A"}, 0, 0, false, false, 0, milliseconds(20)},
+    {"FunctionKeyInThreePieces", {"\x1b", "[15", "~"}, 0, 0, false, false, 0, milliseconds(20)},
+    {"Utf8CharacterInTwoPieces", {"\xE4", "\xB8\xAD"}, 0, 0, false, false, 0, milliseconds(20)},
     {"ApplicationArrowKey", {"\x1bOB"}, 0, 0},
     {"FunctionKey", {"\x1b[15~"}, 0, 0},
     {"ShiftFunctionKey", {"\x1b[15;2~"}, 0, 0},
