@@ -113,8 +113,8 @@ packages=(
     wine wine32:i386 wine64                         # and Wine to run them
     libc6-dev-arm64-cross "libgcc-$gcc_major-dev-arm64-cross" binutils-aarch64-linux-gnu
 )
-# clang's sanitizer run-time: a package of its own since LLVM 14 in Debian,
-# part of libclang-common-<version>-dev (which clang needs) before.
+# clang's sanitizer run-time: a package of its own from Debian 12 on,
+# part of libclang-common-<version>-dev (which clang needs) in older releases.
 if [ -n "$(candidate "libclang-rt-$clang_major-dev")" ]; then
     packages+=("libclang-rt-$clang_major-dev")
 fi
