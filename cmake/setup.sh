@@ -58,8 +58,8 @@ fi
 
 # ---------------------------------------------------------------------------
 export DEBIAN_FRONTEND=noninteractive
-apt_log=$(mktemp)
-trap 'rm -f "$apt_log"' EXIT
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 
 # The package mirror is sometimes caught in mid-sync: one index fails its size
 # check and `apt-get update` exits 100. Try a few times; after that, go on with
@@ -140,7 +140,7 @@ fi
 packages+=("$qemu")
 
 install_packages() {
-    apt-get install -y -qq --no-install-recommends "$@" "${packages[@]}" >"$apt_log"
+    apt-get install -y -qq --no-install-recommends "$@" "${packages[@]}" >"$scratch/apt.log"
 }
 installed() { dpkg-query -W -f='${binary:Package} ${Version} ${db:Status-Abbrev}\n' | sort; }
 before=$(installed)
@@ -151,12 +151,11 @@ if ! install_packages; then
     # from that suite. Ranking the suite no higher than what is installed
     # (priority 100) lets apt take the matching pair from the main suite
     # instead. For this one install only.
-    preferences=$(mktemp)
-    trap 'rm -f "$apt_log" "$preferences"' EXIT
+    preferences=$scratch/preferences
     printf '%s\n' 'Package: *' 'Pin: release l=Debian-Security' 'Pin-Priority: 100' >"$preferences"
     say "the install failed; once more with the security suite ranked below the installed versions" >&2
     if ! install_packages -o Dir::Etc::Preferences="$preferences"; then
-        tail -n 20 "$apt_log" >&2
+        tail -n 20 "$scratch/apt.log" >&2
         refuse "the install failed (apt's messages above)"
     fi
 fi
