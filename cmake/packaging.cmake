@@ -4,13 +4,14 @@
 #            <cpu> as the kernel names it (x86_64, aarch64), <arch> as Debian
 #            does (amd64, arm64)
 #   Windows: person-<version>-win32.zip or person-<version>-win64.zip
+#   Web:     person-<version>-web.zip, the page
 # Two builds of one commit give the same bytes: every packaged file carries
 # one time, SOURCE_DATE_EPOCH or else the last commit's, and each packages/
 # folder holds a SHA256SUMS of what it holds.
 include(GNUInstallDirs)
 
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME program)
-if(WIN32)
+if(WIN32 OR EMSCRIPTEN)
     set(person_bin_dir .)
     set(person_doc_dir .)
 else()
@@ -18,12 +19,17 @@ else()
     set(person_doc_dir ${CMAKE_INSTALL_DOCDIR})
 endif()
 
-# What every package and `cmake --install` hold.
-install(TARGETS person RUNTIME DESTINATION ${person_bin_dir} COMPONENT program)
+# What every package and `cmake --install` hold: the program (on the web, the
+# page that runs it), the README and the license.
+if(EMSCRIPTEN)
+    install(FILES ${PROJECT_BINARY_DIR}/person.html DESTINATION . COMPONENT program)
+else()
+    install(TARGETS person RUNTIME DESTINATION ${person_bin_dir} COMPONENT program)
+endif()
 install(FILES README.md DESTINATION ${person_doc_dir} COMPONENT program)
 install(FILES LICENSE DESTINATION ${person_doc_dir} COMPONENT license)
 
-if(NOT WIN32)
+if(NOT WIN32 AND NOT EMSCRIPTEN)
     # Makes <output>.gz from a source file, configured first, compressed as
     # Debian wants it: best compression, no name or time in the gzip header.
     find_program(PERSON_GZIP gzip REQUIRED)
@@ -57,7 +63,12 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show the lifetime of one object on the co
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_SOURCE_GENERATOR "")
-if(WIN32)
+if(EMSCRIPTEN)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_SYSTEM_NAME web)
+    # The page is no program file to strip.
+    set(CPACK_STRIP_FILES FALSE)
+elseif(WIN32)
     set(CPACK_GENERATOR ZIP)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         set(CPACK_SYSTEM_NAME win64)

@@ -21,7 +21,9 @@ refuse() { echo "setup: $*" >&2; exit 1; }
 by_hand="cmake ninja-build g++ gcc libgtest-dev clang libclang-rt-<clang>-dev libc++-dev
     libc++abi-dev man-db lintian valgrind binutils git g++-mingw-w64-i686-posix
     g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 qemu-user-static (10 or later)
-    libc6-dev-arm64-cross libgcc-<gcc>-dev-arm64-cross binutils-aarch64-linux-gnu"
+    libc6-dev-arm64-cross libgcc-<gcc>-dev-arm64-cross binutils-aarch64-linux-gnu
+    emscripten nodejs chromium chromium-driver python3-selenium python3-fonttools
+    python3-brotli fonts-wqy-microhei"
 
 # ---------------------------------------------------------------------------
 # Which system this is: Debian 12 or 13, or an Ubuntu of 22.04 or later, on
@@ -112,6 +114,9 @@ packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix # the Windows programs
     wine wine32:i386 wine64                         # and Wine to run them
     libc6-dev-arm64-cross "libgcc-$gcc_major-dev-arm64-cross" binutils-aarch64-linux-gnu
+    emscripten nodejs                               # the page and the Node.js program
+    chromium chromium-driver python3-selenium       # the page's tests in a real browser
+    python3-fonttools python3-brotli fonts-wqy-microhei # the page's subset CJK font
 )
 # clang's sanitizer run-time: a package of its own from Debian 12 on,
 # part of libclang-common-<version>-dev (which clang needs) in older releases.

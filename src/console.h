@@ -2,8 +2,9 @@
 #define PERSON_CONSOLE_H
 
 // The program's only contact with the platform beyond standard output. Each
-// platform has its own source, console_posix.cpp or console_windows.cpp, and
-// the build picks one; callers never ask which one runs.
+// platform has its own source, console_posix.cpp, console_windows.cpp or
+// console_web.cpp (a web page, or Node.js), and the build picks one; callers
+// never ask which one runs.
 namespace console {
 
 // Called once before anything is written. On POSIX a write to a pipe whose

@@ -40,14 +40,16 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
             _exit(126);
         }
     }
-    // Move both descriptors clear of 0 and 1 first, so that neither dup2
-    // overwrites the other.
+    // Move the descriptors clear of 0, 1 and 2 first, so that no dup2
+    // overwrites another.
     const int input = launch.input == closed ? closed : fcntl(launch.input, F_DUPFD, 10);
     const int output = launch.output == closed ? closed : fcntl(launch.output, F_DUPFD, 10);
+    const int error = launch.error < 0 ? launch.error : fcntl(launch.error, F_DUPFD, 10);
     close(STDIN_FILENO);
     close(STDOUT_FILENO);
     if ((input != closed && dup2(input, STDIN_FILENO) < 0) ||
-        (output != closed && dup2(output, STDOUT_FILENO) < 0)) {
+        (output != closed && dup2(output, STDOUT_FILENO) < 0) ||
+        (error >= 0 && dup2(error, STDERR_FILENO) < 0)) {
         _exit(126);
     }
     // Every other descriptor of the test stays out of the child, so a pipe's

@@ -18,12 +18,15 @@ using std::chrono::milliseconds;
 // What a standard stream of the child is: an open descriptor of the test's,
 // or closed altogether.
 constexpr int closed = -1;
+// Standard error only: the test's own, shared with the child.
+constexpr int inherited = -2;
 
 struct Launch {
     std::vector<std::string> command;                    // argv, command[0] the file run
     std::optional<std::vector<std::string>> environment; // NAME=value; none: inherit
     int input = closed;
     int output = closed;
+    int error = inherited;
     // Start a session of its own whose controlling terminal is the input,
     // which must then be a terminal: the program is in the foreground there.
     bool own_terminal = false;

@@ -5,24 +5,6 @@
 # start Wine's loader) it is reported as skipped, with the reason and what to
 # do about it in the test's name.
 
-# Finds each NAME:program pair as PERSON_NAME, also in the folders after
-# PATHS; sets `missing` to the programs not found.
-function(person_find_tools)
-    cmake_parse_arguments(PARSE_ARGV 0 arg "" "" "PATHS")
-    set(not_found "")
-    foreach(tool IN LISTS arg_UNPARSED_ARGUMENTS)
-        string(REPLACE ":" ";" tool "${tool}")
-        list(GET tool 0 variable)
-        list(GET tool 1 program)
-        find_program(PERSON_${variable} ${program} PATHS ${arg_PATHS})
-        if(NOT PERSON_${variable})
-            list(APPEND not_found ${program})
-        endif()
-    endforeach()
-    list(JOIN not_found ", " not_found)
-    set(missing "${not_found}" PARENT_SCOPE)
-endfunction()
-
 # The runner's cases, less those left out by name, the same on both legs:
 # - TerminalWait, TerminalJobControl: POSIX terminal modes and signals, which
 #   mean nothing to a Windows console program;
