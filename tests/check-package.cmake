@@ -4,7 +4,7 @@
 #            lintian's report (no error, no warning), and the program as
 #            installed from it writes exactly its bytes (run by EMULATOR
 #            where it is built for another CPU).
-#   tgz/zip: the program, the README and LICENSE.
+#   tgz/zip: the program (the web's: its page), the README and LICENSE.
 # Each package must be listed with its right sum in SHA256SUMS beside it, and
 # with READELF, the Linux program in it must be stripped.
 # Usage: cmake -D FORMAT=deb|tgz|zip -D PACKAGE=... [-D ARCH=amd64|arm64] [-D EMULATOR=...]
@@ -80,6 +80,9 @@ elseif(FORMAT STREQUAL "tgz" OR FORMAT STREQUAL "zip")
         set(license share/doc/person/LICENSE)
         set(files bin/person share/doc/person/README.md share/man/man1/person.1.gz)
         set(program ${scratch}/${top}/bin/person)
+    elseif(name MATCHES "-web\\.zip$")
+        set(license LICENSE)
+        set(files person.html README.md)
     else()
         set(license LICENSE)
         set(files person.exe README.md)
