@@ -52,6 +52,7 @@ def start_browser(profile, extra_arguments=(), preferences=None):
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
                      "--no-first-run", "--disable-background-networking",
                      "--disable-component-update", "--disable-sync", "--mute-audio",
+                     "--disable-dev-shm-usage",
                      "--window-size=1000,700", f"--user-data-dir={profile}", *extra_arguments):
         options.add_argument(argument)
     options.set_capability("goog:loggingPrefs", {"performance": "ALL", "browser": "ALL"})
