@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Makes a fresh Debian 12 or 13 machine (x86-64) ready to build, run and test
-# the program and to make every package: adds the foreign architectures,
-# installs the packages and, where the kernel refuses 32-bit x86 programs,
-# registers qemu-user's i386 emulator for 32-bit Wine. Ubuntu is taken by the
-# same rules. A second run finds the work done and changes nothing.
+# Makes a fresh Debian machine, release 12 or later (testing and unstable
+# included), x86-64 or arm64, ready to build, run and test the program and to
+# make every package: adds the foreign architectures, installs the packages
+# and, where the kernel refuses 32-bit x86 programs, registers qemu-user's
+# i386 emulator for 32-bit Wine. What to install is asked of apt, so a release
+# that lacks a tool (Wine, say) is named in one line and the rest goes on.
+# Ubuntu is taken by the same rules. A second run finds the work done and
+# changes nothing.
 #
-#   cmake/setup.sh        (as root, or as a user who has sudo)
+#   cmake/setup.sh          (as root, or as a user who has sudo)
+#   cmake/setup.sh --check  (changes nothing: says whether it sets up this system)
 #
 # It reads nothing from standard input. apt's errors go through as they are,
 # and a failed install makes it exit non-zero.
@@ -15,6 +19,9 @@ self=$PWD/cmake/setup.sh
 
 say() { echo "setup: $*"; }
 refuse() { echo "setup: $*" >&2; exit 1; }
+
+# The newest Debian release that CI proves in a fresh system.
+newest_proved=13
 
 # The packages, named as Debian names them; <gcc>, <clang> stand for the
 # release's default versions. Shown to those whose system is not supported.
@@ -26,27 +33,50 @@ by_hand="cmake ninja-build g++ gcc libgtest-dev clang libclang-rt-<clang>-dev li
     python3-brotli fonts-wqy-microhei"
 
 # ---------------------------------------------------------------------------
-# Which system this is: Debian 12 or 13, or an Ubuntu of 22.04 or later, on
-# x86-64. OS_RELEASE names another os-release file (for the script's tests).
+# Which system this is: Debian 12 or later, or an Ubuntu of 22.04 or later, on
+# x86-64 or arm64. Debian testing and unstable have no VERSION_ID yet; their
+# codename (or PRETTY_NAME, "Debian GNU/Linux forky/sid") says which. OS_RELEASE
+# names another os-release file (for the script's tests).
 # shellcheck source=/dev/null
 . "${OS_RELEASE:-/etc/os-release}"
 name=${PRETTY_NAME:-${ID:-unknown}}
 codename=${VERSION_CODENAME:-}
-case "${ID:-}:${VERSION_ID:-}" in
-debian:12 | debian:13) supported=yes ;;
+version=${VERSION_ID:-}
+if [ "${ID:-}" = debian ] && [ -z "$codename" ]; then
+    codename=$(sed -n 's|^Debian GNU/Linux \([a-z]*\)/sid$|\1|p' <<<"$name")
+fi
+supported=no
+newer=no
+case "${ID:-}:$version" in
+debian:) supported=yes newer=yes ;;
+debian:*[!0-9]*) ;;
+debian:*)
+    if [ "$version" -ge 12 ]; then
+        supported=yes
+        [ "$version" -le "$newest_proved" ] || newer=yes
+    fi
+    ;;
 ubuntu:2[2-9].* | ubuntu:[3-9][0-9].*) supported=yes ;;
-*) supported=no ;;
 esac
 if [ "$supported" = no ] || [ -z "$codename" ]; then
-    refuse "$name is not a system this script knows. It sets up Debian 12 (bookworm)" \
-           "and Debian 13 (trixie), and Ubuntu 22.04 or later by the same rules. Elsewhere," \
-           "install by hand: $(echo $by_hand)"
+    refuse "$name is not a system this script knows. It sets up Debian 12 (bookworm)," \
+           "Debian 13 (trixie) and later releases, testing and unstable included, and Ubuntu" \
+           "22.04 or later by the same rules. Elsewhere, install by hand: $(echo $by_hand)"
 fi
 machine=$(uname -m)
-[ "$machine" = x86_64 ] ||
-    refuse "this is a $machine machine; the builds for other CPUs (arm64, Windows) are made" \
-           "on x86-64. To build and run the program alone, install cmake, ninja-build, clang," \
-           "libc++-dev and libc++abi-dev and use the run preset"
+case "$machine" in
+x86_64 | aarch64) ;;
+*) refuse "this is a $machine machine; this script sets up x86-64 and arm64 (aarch64) ones." \
+          "To build and run the program alone, install cmake, ninja-build, clang, libc++-dev" \
+          "and libc++abi-dev and use the run preset" ;;
+esac
+if [ "$newer" = yes ]; then
+    say "$name is newer than Debian $newest_proved, the newest release CI proves; going on by the same rules"
+fi
+if [ "${1:-}" = --check ]; then
+    say "$name ($codename) on $machine: a system this script sets up"
+    exit 0
+fi
 
 # The installs need root: a user's run goes on through sudo.
 if [ "$(id -u)" -ne 0 ]; then
@@ -88,10 +118,13 @@ default_major() {
 
 say "$name"
 
-# i386 for 32-bit Wine; arm64 so that the arm64 build can take libc++ from
-# apt.
+# On x86-64: i386 for 32-bit Wine, and arm64 so that the arm64 build can take
+# libc++ from apt. An arm64 machine builds its own program natively and runs
+# no x86 Wine.
+foreign=()
+[ "$machine" = x86_64 ] && foreign=(i386 arm64)
 added=()
-for arch in i386 arm64; do
+for arch in "${foreign[@]}"; do
     if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
         dpkg --add-architecture "$arch"
         added+=("$arch")
@@ -111,38 +144,68 @@ packages=(
     clang libc++-dev libc++abi-dev                  # the release program
     man-db lintian                                  # manual page and package checks
     valgrind binutils git                           # instruction count, headers, commit time
+)
+# clang's sanitizer run-time: a package of its own from Debian 12 on,
+# versioned like clang (later releases also name it without the version),
+# part of libclang-common-<version>-dev (which clang needs) in older releases.
+for runtime in "libclang-rt-$clang_major-dev" libclang-rt-dev; do
+    if [ -n "$(candidate "$runtime")" ]; then
+        packages+=("$runtime")
+        break
+    fi
+done
+
+# What the other legs need, where the release has it: the tests of a leg
+# whose tools are missing are reported as skipped, with the reason.
+legs=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix # the Windows programs
-    wine wine32:i386 wine64                         # and Wine to run them
-    libc6-dev-arm64-cross "libgcc-$gcc_major-dev-arm64-cross" binutils-aarch64-linux-gnu
     emscripten nodejs                               # the page and the Node.js program
     chromium chromium-driver python3-selenium       # the page's tests in a real browser
     python3-fonttools python3-brotli fonts-wqy-microhei # the page's subset CJK font
 )
-# clang's sanitizer run-time: a package of its own from Debian 12 on,
-# part of libclang-common-<version>-dev (which clang needs) in older releases.
-if [ -n "$(candidate "libclang-rt-$clang_major-dev")" ]; then
-    packages+=("libclang-rt-$clang_major-dev")
+if [ "$machine" = x86_64 ]; then
+    legs+=(wine wine32:i386 wine64)                 # Wine, to run the Windows programs
+    packages+=(libc6-dev-arm64-cross "libgcc-$gcc_major-dev-arm64-cross" binutils-aarch64-linux-gnu)
+else
+    say "Wine runs the Windows programs as x86 programs and is not set up on an arm64" \
+        "machine: the Windows programs are built, and their runs reported as skipped"
+fi
+lacking=()
+for package in "${legs[@]}"; do
+    if [ -n "$(candidate "$package")" ]; then
+        packages+=("$package")
+    else
+        lacking+=("$package")
+    fi
+done
+if [ "${#lacking[@]}" -gt 0 ]; then
+    say "$codename has no ${lacking[*]}: the tests that need them are reported as skipped"
 fi
 
-# qemu-user runs the arm64 tests, and 32-bit Wine where the kernel refuses
-# 32-bit x86 programs; for that it must be version 10 or later, which starts
-# Wine in seconds rather than minutes. A release with an older one (Debian
-# 12) has it in its backports suite, from the same mirror as the release.
-qemu=qemu-user-static
-if cmake/register-i386-emulator.sh --query &&
-    dpkg --compare-versions "$(candidate qemu-user-static)" lt 1:10; then
-    backports=$codename-backports
-    if ! apt-cache policy | grep -q " $backports/main "; then
-        mirror=$(apt-cache policy | sed -n "s|^ *[0-9]* \([^ ]*\) $codename/main .*|\1|p" | head -n 1)
-        [ -n "$mirror" ] || refuse "no mirror of $codename found in apt's sources"
-        echo "deb $mirror $backports main" >"/etc/apt/sources.list.d/$backports.list"
-        say "added $backports from $mirror (/etc/apt/sources.list.d/$backports.list)" \
-            "for qemu-user 10"
-        update_indexes
+# qemu-user runs the arm64 tests on x86-64, and 32-bit Wine where the kernel
+# refuses 32-bit x86 programs; for that it must be version 10 or later, which
+# starts Wine in seconds rather than minutes. Its emulators come in
+# qemu-user-static (Debian 12 and 13) or in qemu-user itself (later
+# releases). A release with an older one (Debian 12) has it in its backports
+# suite, from the same mirror as the release.
+if [ "$machine" = x86_64 ]; then
+    qemu=qemu-user-static
+    [ -n "$(candidate "$qemu")" ] || qemu=qemu-user
+    if cmake/register-i386-emulator.sh --query &&
+        dpkg --compare-versions "$(candidate "$qemu")" lt 1:10; then
+        backports=$codename-backports
+        if ! apt-cache policy | grep -q " $backports/main "; then
+            mirror=$(apt-cache policy | sed -n "s|^ *[0-9]* \([^ ]*\) $codename/main .*|\1|p" | head -n 1)
+            [ -n "$mirror" ] || refuse "no mirror of $codename found in apt's sources"
+            echo "deb $mirror $backports main" >"/etc/apt/sources.list.d/$backports.list"
+            say "added $backports from $mirror (/etc/apt/sources.list.d/$backports.list)" \
+                "for qemu-user 10"
+            update_indexes
+        fi
+        qemu=$qemu/$backports
     fi
-    qemu=qemu-user-static/$backports
+    packages+=("$qemu")
 fi
-packages+=("$qemu")
 
 install_packages() {
     apt-get install -y -qq --no-install-recommends "$@" "${packages[@]}" >"$scratch/apt.log"
@@ -173,5 +236,7 @@ fi
 
 # Where the kernel refuses 32-bit x86 programs, the emulator stands in; the
 # script says what it did, and nothing where nothing is needed.
-cmake/register-i386-emulator.sh
+if [ "$machine" = x86_64 ]; then
+    cmake/register-i386-emulator.sh
+fi
 say "done: cmake --workflow --preset run builds and runs the program, --preset test tests it"
