@@ -39,7 +39,7 @@ NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH} emcc -Oz "$scratch/floor.c"
     -sASYNCIFY -sASYNCIFY_IGNORE_INDIRECT=1 -sFILESYSTEM=0 -sMALLOC=emmalloc \
     -sDYNAMIC_EXECUTION=0 -sEXPORTED_FUNCTIONS=_main -sEXPORTED_RUNTIME_METHODS=ccall \
     -sENVIRONMENT=web -sMODULARIZE=1 -sEXPORT_NAME=createPerson \
-    "-sINCOMING_MODULE_JS_API=[noInitialRun,instantiateWasm,onAbort,writeBytes,waitForKey]" \
+    "-sINCOMING_MODULE_JS_API=[noInitialRun,instantiateWasm,onAbort]" \
     -o "$scratch/floor.js"
 /usr/bin/python3 cmake/web-page.py src/web/person.html "$scratch/floor.js" "$scratch/floor.wasm" \
     build/web/src/web/person-cjk.woff2 "$scratch/floor.html"
