@@ -9,6 +9,7 @@ after a key ended a run.
 """
 import argparse
 import codecs
+import contextlib
 import functools
 import http.server
 import json
@@ -62,6 +63,20 @@ def start_browser(profile, extra_arguments=(), preferences=None):
     return webdriver.Chrome(service=Service(driver_path), options=options)
 
 
+@contextlib.contextmanager
+def private_browser(folder, extra_arguments=(), preferences=None):
+    """A browser with a profile of its own in `folder`; both gone afterwards."""
+    profile = tempfile.mkdtemp(prefix="chromium-profile-", dir=folder)
+    try:
+        browser = start_browser(profile, extra_arguments, preferences)
+        try:
+            yield browser
+        finally:
+            browser.quit()
+    finally:
+        shutil.rmtree(profile, ignore_errors=True)
+
+
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *arguments):
         pass
@@ -71,11 +86,8 @@ class Page(unittest.TestCase):
     preferences = None
 
     def setUp(self):
-        build_tree = pathlib.Path(PAGE).resolve().parent
-        self.profile = tempfile.mkdtemp(prefix="chromium-profile-", dir=build_tree)
-        self.addCleanup(shutil.rmtree, self.profile, ignore_errors=True)
-        self.browser = start_browser(self.profile, preferences=self.preferences)
-        self.addCleanup(self.browser.quit)
+        self.browser = self.enterContext(private_browser(
+            pathlib.Path(PAGE).resolve().parent, preferences=self.preferences))
         self.url = pathlib.Path(PAGE).resolve().as_uri()
 
     # -- what the page shows -------------------------------------------------
@@ -261,9 +273,8 @@ def rows():
 
 
 def screenshot(path):
-    profile = tempfile.mkdtemp(prefix="chromium-profile-", dir=pathlib.Path(PAGE).resolve().parent)
-    browser = start_browser(profile, ("--window-size=900,640", "--hide-scrollbars"))
-    try:
+    with private_browser(pathlib.Path(PAGE).resolve().parent,
+                         ("--window-size=900,640", "--hide-scrollbars")) as browser:
         browser.get(pathlib.Path(PAGE).resolve().as_uri())
         WebDriverWait(browser, PATIENCE).until(lambda b: b.execute_script(
             "return document.getElementById('console').children.length === 3;"))
@@ -272,9 +283,6 @@ def screenshot(path):
             "return document.getElementById('console').textContent.indexOf('[exited') >= 0;"))
         browser.find_element(By.CSS_SELECTOR, "details summary").click()
         browser.save_screenshot(path)
-    finally:
-        browser.quit()
-        shutil.rmtree(profile, ignore_errors=True)
 
 
 if __name__ == "__main__":
