@@ -1,44 +1,51 @@
-# The web: the page in headless Chromium (Debian: chromium, chromium-driver,
-# python3-selenium), and, in the development build, the Node.js program under
-# the runner's table. Tests are named web.*; where a tool is missing they are
-# reported as skipped, with the reason and the remedy in the name.
+# The web: the page in headless Chromium, Firefox and WebKitGTK, and, in the
+# development build, the Node.js program under the runner's table. Tests are
+# named web.*; where a tool is missing they are reported as skipped, with the
+# reason and the remedy in the name.
 
-# The page's rows, web.page.<row>, against the page at `page`.
+# The page's rows in each engine, web.page.<engine>.<row>, against the page at
+# `page`. A row the engine's driver cannot be asked, or that cannot run on
+# this machine, is reported as skipped with the reason the row list gives.
 function(person_web_page_tests page)
     find_program(PERSON_TEST_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
     find_program(PERSON_TEST_PYTHON python3)
-    person_find_tools(CHROMIUM:chromium CHROMEDRIVER:chromedriver)
-    execute_process(COMMAND ${PERSON_TEST_PYTHON} -c "import selenium"
-                    RESULT_VARIABLE no_selenium OUTPUT_QUIET ERROR_QUIET)
-    if(no_selenium)
-        list(APPEND missing "Python's selenium")
-    endif()
-    if(missing)
-        list(JOIN missing ", " missing)
-        person_skip("web.page" "Chromium and Selenium are needed; not found: ${missing}. "
-                    "apt-get install chromium chromium-driver python3-selenium")
-        return()
-    endif()
     set(script ${CMAKE_CURRENT_SOURCE_DIR}/page_test.py)
-    execute_process(COMMAND ${PERSON_TEST_PYTHON} ${script} --page ${page} --list
-                    OUTPUT_VARIABLE rows RESULT_VARIABLE failed)
-    if(failed)
-        message(FATAL_ERROR "${script} --list failed")
-    endif()
-    string(REGEX MATCHALL "[^\n]+" rows "${rows}")
-    foreach(row IN LISTS rows)
-        # Page.test_lines_in_order -> web.page.lines_in_order
-        string(REGEX REPLACE "^Page\\.|test_" "" name "${row}")
-        string(REPLACE "Page" "" name "${name}")
-        add_test(NAME web.page.${name}
-                 COMMAND ${PERSON_TEST_PYTHON} ${script} --page ${page} ${row})
-        set_tests_properties(web.page.${name} PROPERTIES TIMEOUT 120)
+    set(remedy_chromium "apt-get install chromium chromium-driver python3-selenium")
+    set(remedy_firefox "apt-get install firefox-esr python3-websocket")
+    set(remedy_webkit "apt-get install webkitgtk-webdriver (Debian 12: webkit2gtk-driver) xvfb python3-selenium")
+    foreach(engine IN ITEMS chromium firefox webkit)
+        execute_process(COMMAND ${PERSON_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/browsers.py
+                                --missing ${engine}
+                        OUTPUT_VARIABLE missing OUTPUT_STRIP_TRAILING_WHITESPACE)
+        if(missing)
+            person_skip("web.page.${engine}" "${missing} needed; ${remedy_${engine}}")
+            continue()
+        endif()
+        execute_process(COMMAND ${PERSON_TEST_PYTHON} ${script} --page ${page} --engine ${engine} --list
+                        OUTPUT_VARIABLE rows RESULT_VARIABLE failed)
+        if(failed)
+            message(FATAL_ERROR "${script} --list failed")
+        endif()
+        string(REGEX MATCHALL "[^\n]+" rows "${rows}")
+        foreach(row IN LISTS rows)
+            # Page.test_lines_in_order\t<reason> -> web.page.<engine>.lines_in_order
+            string(REGEX REPLACE "\t.*" "" test "${row}")
+            string(REGEX REPLACE "^Page\\.|test_" "" name "${test}")
+            string(REPLACE "Page" "" name "${name}")
+            if(row MATCHES "\t(.*)")
+                person_skip("web.page.${engine}.${name}" "${CMAKE_MATCH_1}")
+                continue()
+            endif()
+            add_test(NAME web.page.${engine}.${name}
+                     COMMAND ${PERSON_TEST_PYTHON} ${script} --page ${page} --engine ${engine} ${test})
+            set_tests_properties(web.page.${engine}.${name} PROPERTIES TIMEOUT 120)
+        endforeach()
     endforeach()
 endfunction()
 
 # The development build's web leg: the web preset's program, built in
 # build/<preset>/web, run under Node.js by the runner (web.node.*), and its
-# page in Chromium (web.page.*).
+# page in each browser engine (web.page.*).
 function(person_web_leg)
     find_program(PERSON_EMCC emcc)
     find_program(PERSON_NODE NAMES node nodejs)
