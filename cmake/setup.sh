@@ -29,8 +29,9 @@ by_hand="cmake ninja-build g++ gcc libgtest-dev clang libclang-rt-<clang>-dev li
     libc++abi-dev man-db lintian valgrind binutils git g++-mingw-w64-i686-posix
     g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 qemu-user-static (10 or later)
     libc6-dev-arm64-cross libgcc-<gcc>-dev-arm64-cross binutils-aarch64-linux-gnu
-    emscripten nodejs chromium chromium-driver python3-selenium python3-fonttools
-    python3-brotli fonts-wqy-microhei"
+    emscripten nodejs chromium chromium-driver python3-selenium firefox-esr
+    python3-websocket webkitgtk-webdriver (Debian 12: webkit2gtk-driver) xvfb luit
+    python3-fonttools python3-brotli fonts-wqy-microhei"
 
 # ---------------------------------------------------------------------------
 # Which system this is: Debian 12 or later, or an Ubuntu of 22.04 or later, on
@@ -110,6 +111,29 @@ candidate() {
     apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p' | grep -vx '(none)' || true
 }
 
+# The first of the packages named that apt has, else the first named (which
+# the release then lacks): a package renamed between releases.
+first_candidate() {
+    local package
+    for package in "$@"; do
+        [ -z "$(candidate "$package")" ] || { echo "$package"; return; }
+    done
+    echo "$1"
+}
+
+# luit, which shows a GBK program's lines in a UTF-8 terminal: a package of
+# its own since x11-utils 7.7+6 (Debian 13), part of x11-utils before, where
+# the luit package would remove x11-utils and what needs it (Chromium).
+luit_package() {
+    local utils
+    utils=$(candidate x11-utils)
+    if [ -n "$utils" ] && dpkg --compare-versions "$utils" lt 7.7+6; then
+        echo x11-utils
+    else
+        echo luit
+    fi
+}
+
 # The major version of the compiler a release's default package depends on:
 # `default_major gcc` is 12 on Debian 12 (gcc depends on gcc-12).
 default_major() {
@@ -160,8 +184,11 @@ done
 legs=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix # the Windows programs
     emscripten nodejs                               # the page and the Node.js program
-    chromium chromium-driver python3-selenium       # the page's tests in a real browser
+    chromium chromium-driver python3-selenium       # the page's tests in Chromium,
+    firefox-esr python3-websocket                   # in Firefox (its own WebDriver BiDi),
+    "$(first_candidate webkitgtk-webdriver webkit2gtk-driver)" xvfb # in WebKitGTK
     python3-fonttools python3-brotli fonts-wqy-microhei # the page's subset CJK font
+    "$(luit_package)"                               # the first run's lines, in Chinese
 )
 if [ "$machine" = x86_64 ]; then
     legs+=(wine wine32:i386 wine64)                 # Wine, to run the Windows programs
