@@ -40,6 +40,8 @@ struct Target {
     std::vector<std::string> launcher;
     std::vector<std::string> kept_environment;
     bool windows = false;
+    // The `run` target's command: cmake running its script, with luit.
+    std::vector<std::string> run_in_terminal;
 };
 
 Target target;
@@ -657,6 +659,73 @@ TEST_P(TerminalJobControl, ShellKeepsItsTerminalAndFgResumesTheWait)
 INSTANTIATE_TEST_SUITE_P(Starts, TerminalJobControl, ::testing::ValuesIn(job_starts),
                          [](const auto& test) { return std::string(test.param.name); });
 
+// The `run` target in a UTF-8 terminal: the lines show in Chinese (luit
+// converts them as a console set to code page 936 would), the key ends the
+// run, and Ctrl-C reaches the program and fails the run.
+
+struct RunEnding {
+    const char* name;
+    const char* key;
+    const char* said; // what the run says after the key, or nothing
+    bool succeeds;
+};
+
+const RunEnding run_endings[] = {
+    {"Key", "x", "", true},
+    {"CtrlC", "\x03", "ended with: signal 2", false},
+};
+
+void PrintTo(const RunEnding& ending, std::ostream* out)
+{
+    *out << ending.name;
+}
+
+class TerminalRun : public ::testing::TestWithParam<RunEnding> {};
+
+TEST_P(TerminalRun, ShowsTheLinesInChineseInAUtf8Terminal)
+{
+    const RunEnding& ending = GetParam();
+    ASSERT_FALSE(target.run_in_terminal.empty()) << "--run-in-terminal is needed";
+    Terminal terminal = open_terminal();
+    const termios before = mode_of(terminal);
+    std::vector<std::string> run = target.run_in_terminal;
+    std::string launcher;
+    for (const std::string& part : target.launcher) {
+        launcher += (launcher.empty() ? "" : ";") + part;
+    }
+    run.insert(run.begin() + 1, {"-D", "PROGRAM=" + target.program, "-D", "LAUNCHER=" + launcher});
+    child::Launch launch;
+    launch.command = run;
+    launch.environment = environment(false, {"LANG=C.UTF-8", "LC_ALL=C.UTF-8"});
+    launch.input = terminal.slave.get();
+    launch.output = terminal.slave.get();
+    launch.error = terminal.slave.get();
+    launch.own_terminal = true;
+    const pid_t pid = child::start(launch);
+    ASSERT_GT(pid, 0);
+
+    // The two lines in UTF-8, as the terminal shows them.
+    const std::string in_chinese =
+        "Person\xE7\x9A\x84\xE9\xBB\x98\xE8\xAE\xA4\xE6\x9E\x84\xE9\x80\xA0"
+        "\xE5\x87\xBD\xE6\x95\xB0\xE8\xB0\x83\xE7\x94\xA8\r\n"
+        "Person\xE7\x9A\x84\xE6\x9E\x90\xE6\x9E\x84\xE5\x87\xBD\xE6\x95\xB0"
+        "\xE8\xB0\x83\xE7\x94\xA8\r\n" + prompt;
+    std::string screen = child::read_until(terminal.master.get(), run_limit, [&](const std::string& text) {
+        return text.find(in_chinese) != std::string::npos;
+    });
+    EXPECT_NE(screen.find(in_chinese), std::string::npos) << screen;
+    ASSERT_EQ(write(terminal.master.get(), ending.key, 1), 1);
+    const std::optional<int> status = child::wait(pid, run_limit);
+    screen += child::read_available(terminal.master.get(), milliseconds(50));
+    ASSERT_TRUE(status.has_value()) << "still waiting: " << screen;
+    EXPECT_EQ(exited_zero(status), ending.succeeds) << screen;
+    EXPECT_NE(screen.find(ending.said), std::string::npos) << screen;
+    EXPECT_TRUE(same_mode(before, mode_of(terminal)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, TerminalRun, ::testing::ValuesIn(run_endings),
+                         [](const auto& test) { return std::string(test.param.name); });
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -675,6 +744,10 @@ int main(int argc, char** argv)
             const std::string assignment = argv[++i];
             target.kept_environment.push_back(name_of(assignment));
             setenv(name_of(assignment).c_str(), assignment.substr(assignment.find('=') + 1).c_str(), 1);
+        } else if (option == "--run-in-terminal" && i + 3 < argc) {
+            // CMAKE SCRIPT LUIT
+            const std::string cmake = argv[++i], script = argv[++i], luit = argv[++i];
+            target.run_in_terminal = {cmake, "-D", "LUIT=" + luit, "-P", script};
         } else if (option == "--windows") {
             target.windows = true;
         } else {
@@ -685,7 +758,8 @@ int main(int argc, char** argv)
     // Listing the cases needs no program; running them does.
     if (target.program.empty() && !::testing::GTEST_FLAG(list_tests)) {
         std::fprintf(stderr, "usage: %s --program PATH [--launcher PATH] [--windows] "
-                             "[--keep-env NAME]... [--env NAME=VALUE]...\n", argv[0]);
+                             "[--keep-env NAME]... [--env NAME=VALUE]... "
+                             "[--run-in-terminal CMAKE SCRIPT LUIT]\n", argv[0]);
         return 2;
     }
     return RUN_ALL_TESTS();

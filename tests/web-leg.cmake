@@ -75,11 +75,12 @@ function(person_web_leg)
     add_dependencies(person_cli_tests person_web)
 
     # The runner's table less the POSIX terminal's cases: under Node.js the
-    # terminal is Node's, not the program's.
+    # terminal is Node's, not the program's. The `run` target's cases are
+    # the web build's `run` too.
     gtest_discover_tests(person_cli_tests
         TEST_PREFIX web.node.
-        TEST_FILTER "-*TerminalWait.*:*TerminalJobControl.*"
-        EXTRA_ARGS --program ${build_dir}/person.js --launcher ${PERSON_NODE}
+        TEST_FILTER "-*TerminalWait.*:*TerminalJobControl.*${person_without_run_cases}"
+        EXTRA_ARGS --program ${build_dir}/person.js --launcher ${PERSON_NODE} ${person_run_in_terminal}
     )
     person_web_page_tests(${build_dir}/person.html)
 endfunction()

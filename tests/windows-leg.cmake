@@ -6,15 +6,15 @@
 # do about it in the test's name.
 
 # The runner's cases, less those left out by name, the same on both legs:
-# - TerminalWait, TerminalJobControl: POSIX terminal modes and signals, which
-#   mean nothing to a Windows console program;
+# - TerminalWait, TerminalJobControl, TerminalRun: POSIX terminal modes,
+#   signals and luit, which mean nothing to a Windows console program;
 # - StdinAndStdoutClosed: Wine itself fails there (a protocol error between
 #   its processes ends the program with status 1); each stream closed on its
 #   own is covered;
 # - PipedInput/NonBlocking: there the command processor, not the program,
 #   reads the input, and what it makes of a non-blocking pipe is its own.
 set(person_windows_cases
-    "-*TerminalWait.*:*TerminalJobControl.*:*/StdinAndStdoutClosed:*PipedInput*/NonBlocking")
+    "-*TerminalWait.*:*TerminalJobControl.*:*TerminalRun.*:*/StdinAndStdoutClosed:*PipedInput*/NonBlocking")
 
 # person_windows_leg(<leg> ARCH <i686|x86_64> LOADER <wine program> [REMEDY <text>])
 #   <leg>:  win32 or win64, the prefix of the leg's test names and its folder
