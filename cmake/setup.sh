@@ -31,7 +31,7 @@ by_hand="cmake ninja-build g++ gcc libgtest-dev clang libclang-rt-<clang>-dev li
     libc6-dev-arm64-cross libgcc-<gcc>-dev-arm64-cross binutils-aarch64-linux-gnu
     emscripten nodejs chromium chromium-driver python3-selenium firefox-esr
     python3-websocket webkitgtk-webdriver (Debian 12: webkit2gtk-driver) xvfb luit
-    python3-fonttools python3-brotli fonts-wqy-microhei"
+    (Debian 12: x11-utils xfonts-encodings) python3-fonttools python3-brotli fonts-wqy-microhei"
 
 # ---------------------------------------------------------------------------
 # Which system this is: Debian 12 or later, or an Ubuntu of 22.04 or later, on
@@ -123,12 +123,13 @@ first_candidate() {
 
 # luit, which shows a GBK program's lines in a UTF-8 terminal: a package of
 # its own since x11-utils 7.7+6 (Debian 13), part of x11-utils before, where
-# the luit package would remove x11-utils and what needs it (Chromium).
-luit_package() {
+# the luit package would remove x11-utils and what needs it (Chromium); that
+# luit needs X's encoding tables, and crashes without them.
+luit_packages() {
     local utils
     utils=$(candidate x11-utils)
     if [ -n "$utils" ] && dpkg --compare-versions "$utils" lt 7.7+6; then
-        echo x11-utils
+        echo x11-utils xfonts-encodings
     else
         echo luit
     fi
@@ -188,7 +189,7 @@ legs=(
     firefox-esr python3-websocket                   # in Firefox (its own WebDriver BiDi),
     "$(first_candidate webkitgtk-webdriver webkit2gtk-driver)" xvfb # in WebKitGTK
     python3-fonttools python3-brotli fonts-wqy-microhei # the page's subset CJK font
-    "$(luit_package)"                               # the first run's lines, in Chinese
+    $(luit_packages)                                # the first run's lines, in Chinese
 )
 if [ "$machine" = x86_64 ]; then
     legs+=(wine wine32:i386 wine64)                 # Wine, to run the Windows programs
