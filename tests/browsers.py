@@ -92,7 +92,7 @@ def emulation():
     return f"qemu-user: an {emulated} system on an {kernel} kernel"
 
 
-# -- WebDriver (Chromium, WebKit) --------------------------------------------
+# -- What a row asks of a browser ---------------------------------------------
 
 class Browser:
     """What every engine answers; the rows ask nothing else."""
@@ -135,6 +135,8 @@ def pointer(kind, x, y):
                         {"type": "pointerDown", "button": 0},
                         {"type": "pointerUp", "button": 0}]}
 
+
+# -- WebDriver (Chromium, WebKit) --------------------------------------------
 
 class SeleniumBrowser(Browser):
     def __init__(self, name, driver):
@@ -215,10 +217,12 @@ def chromium(profile, javascript, window):
 def virtual_display(folder):
     """An X server of its own (Xvfb) on a display it picks free itself."""
     read, write = os.pipe()
-    server = subprocess.Popen(
-        [program("Xvfb"), "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-        pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-        stderr=open(os.path.join(folder, "xvfb.log"), "wb"), start_new_session=True)
+    with open(os.path.join(folder, "xvfb.log"), "wb") as log:
+        server = subprocess.Popen(
+            [program("Xvfb"), "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+             "-nolisten", "tcp"],
+            pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=log,
+            start_new_session=True)
     os.close(write)
     try:
         with os.fdopen(read) as answer:
@@ -255,10 +259,10 @@ def webkit(profile, javascript, window):
                            XDG_DATA_HOME=f"{profile}/data")
         environment.pop("WAYLAND_DISPLAY", None)
         port = free_port()
-        driver_process = subprocess.Popen(
-            [webkit_driver(), f"--port={port}"], env=environment, stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=open(os.path.join(profile, "driver.log"), "wb"),
-            start_new_session=True)
+        with open(os.path.join(profile, "driver.log"), "wb") as log:
+            driver_process = subprocess.Popen(
+                [webkit_driver(), f"--port={port}"], env=environment, stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=log, start_new_session=True)
         try:
             wait_for_port(port, driver_process)
             options = Options()
