@@ -6,6 +6,7 @@
 # The page's rows in each engine, web.page.<engine>.<row>, against the page at
 # `page`. A row the engine's driver cannot be asked, or that cannot run on
 # this machine, is reported as skipped with the reason the row list gives.
+set(PERSON_PAGE_ENGINES chromium firefox webkit CACHE STRING "The browser engines the page rows run in")
 function(person_web_page_tests page)
     find_program(PERSON_TEST_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
     find_program(PERSON_TEST_PYTHON python3)
@@ -13,7 +14,7 @@ function(person_web_page_tests page)
     set(remedy_chromium "apt-get install chromium chromium-driver python3-selenium")
     set(remedy_firefox "apt-get install firefox-esr python3-websocket")
     set(remedy_webkit "apt-get install webkitgtk-webdriver (Debian 12: webkit2gtk-driver) xvfb python3-selenium")
-    foreach(engine IN ITEMS chromium firefox webkit)
+    foreach(engine IN LISTS PERSON_PAGE_ENGINES)
         execute_process(COMMAND ${PERSON_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/browsers.py
                                 --missing ${engine}
                         OUTPUT_VARIABLE missing OUTPUT_STRIP_TRAILING_WHITESPACE)
