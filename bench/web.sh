@@ -51,9 +51,9 @@ if [ "$sizes_only" = no ]; then
     echo
     echo "first line on screen, ms: medians of $loads loads each, interleaved, after a warm-up"
     /usr/bin/python3 - "$page" "$floor" "$loads" "$ratio_budget" <<'EOF' || status=1
-import pathlib, statistics, sys, time
+import pathlib, statistics, sys
 sys.path.insert(0, "tests")
-from browsers import ENGINES, missing, private_browser
+from browsers import ENGINES, missing, private_browser, until
 
 page, floor, loads, budget = sys.argv[1], sys.argv[2], int(sys.argv[3]), float(sys.argv[4])
 # The measuring engine first; the others where they are installed.
@@ -67,14 +67,12 @@ for engine in ENGINES:
         def first_line(path):
             browser.open("about:blank")
             browser.open(pathlib.Path(path).resolve().as_uri())
-            deadline = time.monotonic() + 20
-            while time.monotonic() < deadline:
-                shown = browser.script("var m = performance.getEntriesByName('person-first-line');"
-                                       "return m.length ? m[0].startTime : null;")
-                if shown is not None:
-                    return shown
-                time.sleep(0.01)
-            raise SystemExit(f"{engine}: {path} never showed its first line")
+            shown = until(lambda: browser.script(
+                "var m = performance.getEntriesByName('person-first-line');"
+                "return m.length ? m[0].startTime : null;"), 20)
+            if shown is None:
+                raise SystemExit(f"{engine}: {path} never showed its first line")
+            return shown
         first_line(page), first_line(floor)
         times = {page: [], floor: []}
         for _ in range(loads):

@@ -173,12 +173,8 @@ packages=(
 # clang's sanitizer run-time: a package of its own from Debian 12 on,
 # versioned like clang (later releases also name it without the version),
 # part of libclang-common-<version>-dev (which clang needs) in older releases.
-for runtime in "libclang-rt-$clang_major-dev" libclang-rt-dev; do
-    if [ -n "$(candidate "$runtime")" ]; then
-        packages+=("$runtime")
-        break
-    fi
-done
+runtime=$(first_candidate "libclang-rt-$clang_major-dev" libclang-rt-dev)
+[ -z "$(candidate "$runtime")" ] || packages+=("$runtime")
 
 # What the other legs need, where the release has it: the tests of a leg
 # whose tools are missing are reported as skipped, with the reason.

@@ -42,6 +42,16 @@ CANNOT = {
 }
 
 
+def until(condition, patience):
+    """`condition()`'s first true answer within `patience` seconds, or None."""
+    deadline = time.monotonic() + patience
+    while True:
+        found = condition()
+        if found or time.monotonic() > deadline:
+            return found or None
+        time.sleep(0.02)
+
+
 def program(*names):
     for name in names:
         found = shutil.which(name) or (os.path.exists(name) and name)
@@ -287,13 +297,11 @@ def free_port():
 
 
 def wait_for_port(port, process):
-    deadline = time.monotonic() + START_PATIENCE
-    while time.monotonic() < deadline and process.poll() is None:
+    def listening():
         with socket.socket() as s:
-            if s.connect_ex(("127.0.0.1", port)) == 0:
-                return
-        time.sleep(0.05)
-    raise RuntimeError(f"the driver did not listen on port {port}")
+            return s.connect_ex(("127.0.0.1", port)) == 0
+    if not until(lambda: process.poll() is None and listening(), START_PATIENCE):
+        raise RuntimeError(f"the driver did not listen on port {port}")
 
 
 # -- WebDriver BiDi (Firefox) --------------------------------------------------

@@ -18,7 +18,7 @@ import threading
 import time
 import unittest
 
-from browsers import CANNOT, ENGINES, emulation, pointer, private_browser
+from browsers import CANNOT, ENGINES, emulation, pointer, private_browser, until
 
 PAGE = None
 ENGINE = None
@@ -84,31 +84,24 @@ class Page(unittest.TestCase):
         self.browser = self.enterContext(private_browser(ENGINE, self.folder, self.javascript))
         self.url = pathlib.Path(PAGE).resolve().as_uri()
 
-    def run_script(self, body, *arguments):
-        return self.browser.script(body, *arguments)
-
     # -- what the page shows -------------------------------------------------
 
     def console_lines(self):
-        return self.run_script(
+        return self.browser.script(
             "var c = document.getElementById('console');"
             "return c ? Array.from(c.children, function (d) { return d.textContent; }) : null;")
 
     def shown_bytes(self):
-        return self.run_script("return document.getElementById('bytes').textContent;")
+        return self.browser.script("return document.getElementById('bytes').textContent;")
 
     def active_id(self):
-        return self.run_script("return document.activeElement && document.activeElement.id;")
+        return self.browser.script("return document.activeElement && document.activeElement.id;")
 
     def wait_for(self, what, condition):
-        deadline = time.monotonic() + PATIENCE
-        while True:
-            found = condition()
-            if found:
-                return found
-            if time.monotonic() > deadline:
-                self.fail(f"{what}; the console shows {self.console_lines()!r}")
-            time.sleep(0.02)
+        found = until(condition, PATIENCE)
+        if not found:
+            self.fail(f"{what}; the console shows {self.console_lines()!r}")
+        return found
 
     def wait_for_lines(self, expected):
         self.wait_for(f"never showed {expected!r}", lambda: self.console_lines() == expected)
@@ -121,7 +114,7 @@ class Page(unittest.TestCase):
         self.browser.perform(keys(*typed))
 
     def centre(self, selector):
-        return self.run_script(
+        return self.browser.script(
             "var r = document.querySelector(arguments[0]).getBoundingClientRect();"
             "return [r.left + r.width / 2, r.top + r.height / 2];", selector)
 
@@ -136,7 +129,7 @@ class Page(unittest.TestCase):
     def test_lines_in_order_with_focus_on_the_console(self):
         self.open_at_prompt()
         self.assertEqual(self.active_id(), "console")
-        self.assertTrue(self.run_script(
+        self.assertTrue(self.browser.script(
             "return document.fonts.check('1em \"Person CJK\"', arguments[0]);",
             lines(CONSTRUCTION, "936")[0]))
 
@@ -175,7 +168,7 @@ class Page(unittest.TestCase):
     def test_bytes_in_hexadecimal(self):
         self.open_at_prompt()
         self.click("details summary")
-        self.wait_for("the bytes never showed", lambda: self.run_script(
+        self.wait_for("the bytes never showed", lambda: self.browser.script(
             "return document.getElementById('bytes').getClientRects().length > 0;"))
         self.assertEqual(self.shown_bytes(), BEFORE_KEY.hex(" "))
         self.click("#console")
@@ -187,7 +180,7 @@ class Page(unittest.TestCase):
         self.open_at_prompt()
         # Chosen with the keyboard, as its user would: down the list, then
         # back to its top.
-        self.run_script("document.getElementById('code-page').focus();")
+        self.browser.script("document.getElementById('code-page').focus();")
         for key, code_page in (("\ue015", "65001"), ("\ue015", "437"), ("\ue015", "1252"),
                                ("\ue011", "936")):
             with self.subTest(code_page=code_page):
@@ -238,7 +231,7 @@ class Page(unittest.TestCase):
             with self.subTest(width=width):
                 self.browser.set_viewport(width, 700, scale)
                 self.open_at_prompt()
-                overflow = self.run_script(
+                overflow = self.browser.script(
                     "var page = document.documentElement;"
                     "return page.scrollWidth - page.clientWidth;")
                 self.assertLessEqual(overflow, 0)
@@ -256,7 +249,7 @@ class PageWithoutWebAssembly(Page):
                         encoding="utf-8")
         self.addCleanup(bare.unlink)
         self.browser.open(bare.as_uri())
-        problem = self.wait_for("no message", lambda: self.run_script(
+        problem = self.wait_for("no message", lambda: self.browser.script(
             "var p = document.querySelector('.problem[role=alert]'); return p && p.textContent;"))
         self.assertIn("WebAssembly", problem)
 
@@ -267,7 +260,7 @@ class PageWithoutJavaScript(Page):
     def test_says_why_it_cannot_run(self):
         self.browser.open(self.url)
         # The driver's own scripts still run; the page's do not.
-        message, shown = self.run_script(
+        message, shown = self.browser.script(
             "return [document.querySelector('noscript').textContent,"
             "        document.getElementById('console').getClientRects().length > 0];")
         self.assertIn("JavaScript, which is switched off", " ".join(message.split()))
@@ -297,18 +290,14 @@ def reason_not_run(row):
 def screenshot(path, window=(900, 640)):
     with private_browser(ENGINE, pathlib.Path(PAGE).resolve().parent, window=window) as browser:
         browser.open(pathlib.Path(PAGE).resolve().as_uri())
-        done = lambda: browser.script(
-            "return document.getElementById('console').textContent.indexOf('[exited') >= 0;")
-        deadline = time.monotonic() + PATIENCE
-        while browser.script("return document.getElementById('console').children.length;") < 3:
-            if time.monotonic() > deadline:
-                raise SystemExit("the page never showed its lines")
-            time.sleep(0.05)
+        if not until(lambda: browser.script(
+                "return document.getElementById('console').children.length === 3;"), PATIENCE):
+            raise SystemExit("the page never showed its lines")
         browser.perform(keys("x"))
-        while not done():
-            if time.monotonic() > deadline:
-                raise SystemExit("a key never ended the run")
-            time.sleep(0.05)
+        if not until(lambda: browser.script(
+                "return document.getElementById('console').textContent.indexOf('[exited') >= 0;"),
+                PATIENCE):
+            raise SystemExit("a key never ended the run")
         browser.script("document.querySelector('details').open = true;")
         # Some engines (WebKitGTK) take the picture of the last frame drawn.
         browser.script("return new Promise(function (drawn) {"
