@@ -1,4 +1,5 @@
 #include "console.h"
+#include "key_sequence.h"
 
 #include <cstddef>
 
@@ -13,7 +14,9 @@
 //       program's memory, valid only during the call) and returns how many
 //       were taken, or a negative number if none could be;
 //   Module.waitForKey(): a promise that settles once a key was pressed, or
-//       once redirected input gave a byte, ended or failed.
+//       once redirected input gave a byte, ended or failed;
+//   Module.prepareForKey() (optional): called before the prompt goes out, so
+//       that a terminal is in single-key mode by the time the prompt shows.
 //
 // The page shows the bytes in its console and settles the promise on a key
 // press; the Node.js launcher writes them to the process's own descriptors
@@ -25,13 +28,34 @@ EM_JS(int, write_to_host, (int fd, const unsigned char* data, std::size_t size),
     return Module.writeBytes(fd, HEAPU8.subarray(data, data + size));
 });
 
+EM_JS(void, prepare_for_key, (), {
+    if (Module.prepareForKey) {
+        Module.prepareForKey();
+    }
+});
+
 // The program's only asynchronous step: the wait unwinds the program's stack
 // and rewinds it once the promise settles.
 EM_ASYNC_JS(void, wait_for_key, (), {
     await Module.waitForKey();
 });
 
+// A host that reads a terminal byte by byte (Node.js) asks the same rule as
+// the Linux program whether the bytes read so far make one whole key press:
+// it puts them in key_bytes and passes their count.
+unsigned char key_bytes[16];
+
 } // namespace
+
+extern "C" EMSCRIPTEN_KEEPALIVE unsigned char* person_key_bytes()
+{
+    return key_bytes;
+}
+
+extern "C" EMSCRIPTEN_KEEPALIVE int person_is_whole_key(std::size_t count)
+{
+    return console::is_whole_key(key_bytes, count < sizeof key_bytes ? count : sizeof key_bytes);
+}
 
 // Every write of the C and C++ libraries (std::cout's included) ends here:
 // the bytes go to the host as they are. Emscripten's own output path would
@@ -83,6 +107,7 @@ void prepare() {}
 // The same pause as on Linux: the prompt, one key, the end of the line.
 void pause()
 {
+    prepare_for_key();
     write_all(prompt, sizeof prompt - 1);
     wait_for_key();
     write_all("\n", 1);

@@ -75,13 +75,17 @@ function(person_web_leg)
     )
     add_dependencies(person_cli_tests person_web)
 
-    # The runner's table less the POSIX terminal's cases: under Node.js the
-    # terminal is Node's, not the program's. The `run` target's cases are
-    # the web build's `run` too.
+    # The runner's whole table, the terminal's cases included, less the one
+    # Node.js cannot hold: it resets every signal it inherits to its default
+    # as it starts, before the program runs, so a SIGHUP ignored under nohup
+    # ends the wait. The `run` target's cases are the web build's `run` too.
+    set(unsupported "WaysOut/TerminalWait.WaitsInSingleKeyModeAndRestoresTheTerminal/SighupIgnoredAtStart")
     gtest_discover_tests(person_cli_tests
         TEST_PREFIX web.node.
-        TEST_FILTER "-*TerminalWait.*:*TerminalJobControl.*${person_without_run_cases}"
+        TEST_FILTER "-${unsupported}${person_without_run_cases}"
         EXTRA_ARGS --program ${build_dir}/person.js --launcher ${PERSON_NODE} ${person_run_in_terminal}
     )
+    person_skip("web.node.${unsupported}"
+                "Node.js resets an inherited ignored SIGHUP to its default before the program starts")
     person_web_page_tests(${build_dir}/person.html)
 endfunction()
