@@ -42,17 +42,18 @@ EM_ASYNC_JS(void, wait_for_key, (), {
 
 // A host that reads a terminal byte by byte (Node.js) asks the same rule as
 // the Linux program whether the bytes read so far make one whole key press:
-// it puts them in key_bytes and passes their count.
+// it puts them in key_bytes and passes their count. Only the Node.js program
+// exports the two functions; the page's keys come whole.
 unsigned char key_bytes[16];
 
 } // namespace
 
-extern "C" EMSCRIPTEN_KEEPALIVE unsigned char* person_key_bytes()
+extern "C" unsigned char* person_key_bytes()
 {
     return key_bytes;
 }
 
-extern "C" EMSCRIPTEN_KEEPALIVE int person_is_whole_key(std::size_t count)
+extern "C" int person_is_whole_key(std::size_t count)
 {
     return console::is_whole_key(key_bytes, count < sizeof key_bytes ? count : sizeof key_bytes);
 }
