@@ -1,31 +1,178 @@
 """Makes the program's one-file web page from the page's template.
 
-    web-page.py TEMPLATE GLUE WASM FONT OUTPUT
+    web-page.py TEMPLATE GLUE WASM FONT OUTPUT [--symbols MAP --show SOURCE...]
 
 The template's @GLUE@ becomes the JavaScript that loads the program, @PROGRAM@
 the WebAssembly (gzip, then base64: the page unpacks it itself) and @FONT@ the
-font (base64). The same inputs always give the same bytes.
+font (base64). @SOURCE@ becomes what the page knows of the program's source
+(JSON): the SOURCE files as they were compiled, and, for each of the
+program's own functions that tells the page when it runs, its WebAssembly
+table index (from the module's element section and the linker's symbol map
+MAP), its name, where it is defined and which objects it declares. Without
+--show the page has no source to show. The same inputs always give the same
+bytes.
 """
 import base64
 import gzip
+import json
+import os
+import re
 import sys
 
 
-def main(template, glue, wasm, font, output):
+def leb128(data, at):
+    """An unsigned LEB128 number at `at`: (value, the offset after it)."""
+    value = shift = 0
+    while True:
+        byte = data[at]
+        at += 1
+        value |= (byte & 0x7F) << shift
+        shift += 7
+        if byte < 0x80:
+            return value, at
+
+
+def table_entries(wasm):
+    """The module's table, as {table index: function index}, from its active
+    element segments (the only kind the linker writes)."""
+    if wasm[:4] != b"\0asm":
+        sys.exit("not a WebAssembly module")
+    entries, at = {}, 8
+    while at < len(wasm):
+        section, at = wasm[at], at + 1
+        size, at = leb128(wasm, at)
+        end = at + size
+        if section == 9:
+            count, at = leb128(wasm, at)
+            for _ in range(count):
+                flags, at = leb128(wasm, at)
+                if flags != 0 or wasm[at] != 0x41:  # i32.const offset, function indices
+                    sys.exit(f"an element segment of a kind this page does not read ({flags})")
+                offset, at = leb128(wasm, at + 1)  # small and positive: read unsigned
+                if wasm[at] != 0x0B:
+                    sys.exit("an element segment's offset is not a constant")
+                length, at = leb128(wasm, at + 1)
+                for i in range(length):
+                    entries[offset + i], at = leb128(wasm, at)
+        at = end
+    return entries
+
+
+def symbol_names(path):
+    """The symbol map's {function index: name}, its escapes (\\20, \\28...)
+    undone. A main that takes no arguments is linked as __original_main."""
+    names = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            index, _, name = line.rstrip("\n").partition(":")
+            name = re.sub(r"\\([0-9a-f]{2})", lambda m: chr(int(m.group(1), 16)), name)
+            names[int(index)] = "main" if name == "__original_main" else name
+    return names
+
+
+def closing_brace(text, opening):
+    """The offset of the brace that closes the one at `opening`."""
+    depth = 0
+    for at in range(opening, len(text)):
+        if text[at] == "{":
+            depth += 1
+        elif text[at] == "}":
+            depth -= 1
+            if depth == 0:
+                return at
+    sys.exit("unbalanced braces")
+
+
+def line_of(text, at):
+    return text.count("\n", 0, at) + 1
+
+
+def place(name, files, classes):
+    """Where the function `name` is defined in the shown files, and the
+    objects of the classes in `classes` it declares, each with the line of
+    the brace that ends its scope: None if none of the files defines it."""
+    qualified = name.replace("(anonymous namespace)::", "").split("(")[0]
+    definition = re.compile(r"(?<![\w:~])" + re.escape(qualified) + r"\s*\([^;{}]*\)\s*\{")
+    for index, (_, text) in enumerate(files):
+        found = definition.search(text)
+        if not found:
+            continue
+        body_start = found.end() - 1
+        body_end = closing_brace(text, body_start)
+        objects = []
+        declaration = re.compile(r"(?m)^[ \t]*(" + "|".join(map(re.escape, classes)) +
+                                 r")[ \t]+(\w+)[ \t]*(?:;|\{\s*\}|\(\s*\))") if classes else None
+        for match in declaration.finditer(text, body_start, body_end) if declaration else ():
+            # The scope: the innermost brace still open before the declaration.
+            open_braces = []
+            for at in range(body_start, match.start()):
+                if text[at] == "{":
+                    open_braces.append(at)
+                elif text[at] == "}":
+                    open_braces.pop()
+            objects.append({"class": match.group(1), "name": match.group(2),
+                            "line": line_of(text, match.start(1)),
+                            "scopeEnd": line_of(text, closing_brace(text, open_braces[-1]))})
+        return {"file": index, "line": line_of(text, found.start()),
+                "end": line_of(text, body_end), "objects": objects}
+    return None
+
+
+def program_source(wasm, symbols, shown):
+    """What the page knows of the program's source, as JSON."""
+    files = []
+    for path in shown:
+        with open(path, encoding="utf-8") as f:
+            files.append((os.path.basename(path), f.read()))
+    names = symbol_names(symbols)
+    entries = {table: names.get(function, "") for table, function in table_entries(wasm).items()}
+    # The classes whose constructors are the program's: their objects are
+    # what the page follows.
+    classes = sorted({n.split("::")[-2] for n in entries.values()
+                      if re.fullmatch(r"(?:\w+::)*(\w+)::\1\(\)", n)})
+    functions, places = {}, {}
+    for table, name in sorted(entries.items()):
+        found = place(name, files, classes)
+        if found:
+            functions[str(table)] = name
+            places[name] = found
+    if not places:
+        sys.exit("none of the program's functions is defined in the shown sources")
+    return json.dumps({"files": [{"name": n, "text": t} for n, t in files],
+                       "functions": functions, "places": places},
+                      ensure_ascii=False, sort_keys=True, separators=(",", ":"))
+
+
+def main(template, glue, wasm, font, output, *options):
+    shown, symbols = [], None
+    options = list(options)
+    while options:
+        option = options.pop(0)
+        if option == "--symbols" and options:
+            symbols = options.pop(0)
+        elif option == "--show":
+            shown, options = options, []
+        else:
+            sys.exit(__doc__)
     with open(template, encoding="utf-8") as f:
         page = f.read()
     with open(glue, encoding="utf-8") as f:
         script = f.read()
     with open(wasm, "rb") as f:
-        program = gzip.compress(f.read(), compresslevel=9, mtime=0)
+        module = f.read()
+    program = gzip.compress(module, compresslevel=9, mtime=0)
     with open(font, "rb") as f:
         font_data = f.read()
-    # Inside <script>, only "</script" could end the script early.
+    source = program_source(module, symbols, shown) if shown and symbols else "null"
+    # Inside <script>, only "</script" could end the script early. In the
+    # JSON, "<\/" is the same string.
     if "</script" in script.lower():
         sys.exit(f"{glue} holds '</script', which would end its <script> element")
+    source = source.replace("</", "<\\/")
     for name, value in (("@GLUE@", script.strip()),
                         ("@PROGRAM@", base64.b64encode(program).decode("ascii")),
-                        ("@FONT@", base64.b64encode(font_data).decode("ascii"))):
+                        ("@FONT@", base64.b64encode(font_data).decode("ascii")),
+                        ("@SOURCE@", source)):
         if page.count(name) != 1:
             sys.exit(f"{template} must hold {name} once")
         page = page.replace(name, value)
@@ -34,6 +181,6 @@ def main(template, glue, wasm, font, output):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 6:
+    if len(sys.argv) < 6:
         sys.exit(__doc__)
     main(*sys.argv[1:])

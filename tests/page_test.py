@@ -21,6 +21,7 @@ import unittest
 from browsers import CANNOT, ENGINES, emulation, pointer, private_browser, until
 
 PAGE = None
+OTHER_PAGE = None
 ENGINE = None
 
 CONSTRUCTION = bytes.fromhex("50 65 72 73 6f 6e b5 c4 c4 ac c8 cf b9 b9 d4 ec ba af ca fd b5 f7 d3 c3")
@@ -87,9 +88,11 @@ class Page(unittest.TestCase):
     # -- what the page shows -------------------------------------------------
 
     def console_lines(self):
+        """The text of each console line, as the program wrote it (the page's
+        notes beside a line are not part of it)."""
         return self.browser.script(
             "var c = document.getElementById('console');"
-            "return c ? Array.from(c.children, function (d) { return d.textContent; }) : null;")
+            "return c ? Array.from(c.children, function (d) { return d.firstChild.textContent; }) : null;")
 
     def shown_bytes(self):
         return self.browser.script("return document.getElementById('bytes').textContent;")
@@ -224,6 +227,138 @@ class Page(unittest.TestCase):
         self.assertEqual([load for load in self.browser.loads(url) if not load.startswith("data:")],
                          [url])
 
+    # -- what ran, as the page follows it ---------------------------------------
+
+    def steps(self):
+        return self.browser.script(
+            "return Array.from(document.querySelectorAll('#steps li'), function (li) {"
+            "  return [li.textContent, li.hasAttribute('aria-current')]; });")
+
+    def marked(self, kind):
+        """The source lines marked `kind` ("running" or "pointed"), as
+        "file:line"."""
+        return self.browser.script(
+            "return Array.from(document.querySelectorAll('.code .' + arguments[0]), function (line) {"
+            "  return line.parentNode.getAttribute('aria-label') + ':' + line.dataset.line; });", kind)
+
+    def notes(self):
+        """Each console line's writer and English meaning."""
+        return self.browser.script(
+            "return Array.from(document.querySelectorAll('#console .line'), function (line) {"
+            "  var who = line.querySelector('.who'), meaning = line.querySelector('.meaning');"
+            "  return [who && who.textContent, meaning && meaning.textContent]; });")
+
+    def objects(self):
+        return self.browser.script(
+            "return Array.from(document.querySelectorAll('#objects li'), function (li) {"
+            "  return li.textContent; });")
+
+    def stopped(self):
+        """Waits until the program stops (Next is offered), then a moment
+        more, and returns the steps so far."""
+        self.wait_for("the program never stopped", lambda: self.browser.script(
+            "return !document.getElementById('next').disabled && document.activeElement.id === 'next';"))
+        return [text for text, _ in self.steps()]
+
+    def test_steps_name_what_ran_and_where(self):
+        self.open_at_prompt()
+        self.press(ENTER)
+        self.ended()
+        self.assertEqual(self.steps(), [
+            ["main starts", False],
+            ["Person::Person() runs (called at Person person; in main.cpp line 8) "
+             "and wrote line 1: person is alive.", False],
+            ["The closing brace in main.cpp line 9 ends person's life: Person::~Person() runs "
+             "and wrote line 2: person is gone.", False],
+            ["The pause writes its prompt and waits for a key.", False],
+            ["main returns 0.", True]])
+        self.assertEqual(self.marked("running"), ["main.cpp:12"])
+        self.assertEqual(self.objects(), ["Person person: destroyed"])
+
+    def test_each_line_names_the_member_that_wrote_it(self):
+        self.open_at_prompt()
+        self.assertEqual(self.notes(), [
+            ["Person::Person()", "\u201cPerson's default constructor called\u201d"],
+            ["Person::~Person()", "\u201cPerson's destructor called\u201d"],
+            ["the pause", None]])
+        # The mouse over a line marks the member that wrote it; a line can
+        # take the keyboard's focus, which marks it too.
+        for line, member in ((1, [f"person.cpp:{n}" for n in range(44, 48)]),
+                             (2, [f"person.cpp:{n}" for n in range(49, 53)])):
+            with self.subTest(line=line):
+                x, y = self.centre(f"#console .line:nth-child({line}) .text")
+                self.browser.perform([{"type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
+                                       "actions": [{"type": "pointerMove", "x": round(x), "y": round(y),
+                                                    "origin": "viewport"}]}])
+                self.wait_for(f"line {line} never marked its member",
+                              lambda: self.marked("pointed") == member)
+        self.assertEqual(self.browser.script(
+            "return Array.from(document.querySelectorAll('#console .line'), function (l) { return l.tabIndex; });"),
+            [0, 0, 0])
+
+    def test_step_stops_the_program_at_each_step(self):
+        self.open_at_prompt()
+        self.browser.script("document.getElementById('step').click();")
+        self.assertEqual(self.stopped(), ["main starts"])
+        self.assertEqual(self.console_lines(), [])
+        expected = [
+            # After Next: the lines written so far, the source marked, the object.
+            (lines(CONSTRUCTION, "936")[:0], ["main.cpp:8"] + [f"person.cpp:{n}" for n in range(44, 48)],
+             "Person person: not yet made"),
+            (lines(CONSTRUCTION, "936"), ["main.cpp:8"] + [f"person.cpp:{n}" for n in range(44, 48)],
+             "Person person: alive"),
+            # Stopped at the closing brace, before the destructor writes.
+            (lines(CONSTRUCTION, "936"), ["main.cpp:9"] + [f"person.cpp:{n}" for n in range(49, 53)],
+             "Person person: alive"),
+            (lines(CONSTRUCTION + b"\n" + DESTRUCTION, "936"),
+             ["main.cpp:9"] + [f"person.cpp:{n}" for n in range(49, 53)], "Person person: destroyed"),
+        ]
+        for shown, running, state in expected:
+            with self.subTest(state=state, lines=len(shown)):
+                # Next has the focus at each stop; it is clicked, as Firefox's
+                # driver types no key that activates a button.
+                self.click("#next")
+                self.stopped()
+                time.sleep(0.3)  # stopped, and stays so
+                self.assertEqual(self.console_lines(), shown)
+                self.assertEqual(self.marked("running"), running)
+                self.assertEqual(self.objects(), [state])
+        # Then the pause: the console's own key ends it, and main stops once
+        # more as it returns.
+        self.click("#next")
+        self.wait_for_lines(lines(BEFORE_KEY, "936"))
+        self.assertEqual(self.active_id(), "console")
+        self.press("x")
+        self.assertEqual(self.stopped()[-1], "main returns")
+        self.click("#next")
+        self.ended()
+
+    def test_another_program_shows_its_own_steps(self):
+        self.browser.open(pathlib.Path(OTHER_PAGE).resolve().as_uri())
+        self.wait_for_lines(lines(CONSTRUCTION + b"\n" + CONSTRUCTION + b"\n" + DESTRUCTION + b"\n" + PROMPT,
+                                  "936"))
+        self.press(ENTER)
+        self.wait_for_lines(lines(CONSTRUCTION + b"\n" + CONSTRUCTION + b"\n" + DESTRUCTION + b"\n" + PROMPT +
+                                  b"\n" + DESTRUCTION + b"\n", "936") + [EXIT_LINE])
+        visit = "(anonymous namespace)::visit()"
+        self.assertEqual([text for text, _ in self.steps()], [
+            "main starts",
+            "Person::Person() runs (called at Person host; in two_people.cpp line 19) "
+            "and wrote line 1: host is alive.",
+            f"{visit} runs (called from main) and wrote lines 2 and 3, then returned to main.",
+            "Person::Person() runs (called at Person guest; in two_people.cpp line 11) "
+            "and wrote line 2: guest is alive.",
+            "The closing brace in two_people.cpp line 12 ends guest's life: Person::~Person() runs "
+            "and wrote line 3: guest is gone.",
+            "The pause writes its prompt and waits for a key.",
+            "The closing brace in two_people.cpp line 23 ends host's life: Person::~Person() runs "
+            "and wrote line 5: host is gone.",
+            "main returns 0."])
+        self.assertEqual([who for who, _ in self.notes()][:5],
+                         ["Person::Person()", "Person::Person()", "Person::~Person()", "the pause",
+                          "Person::~Person()"])
+        self.assertEqual(sorted(self.objects()), ["Person guest: destroyed", "Person host: destroyed"])
+
     @needs("viewport")
     def test_phone_width_and_double_zoom(self):
         # A phone 360 pixels wide, then the same at 200%: 180 CSS pixels.
@@ -308,11 +443,12 @@ def screenshot(path, window=(900, 640)):
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--page", required=True)
+    parser.add_argument("--other-page", help="the same page around another program")
     parser.add_argument("--engine", choices=ENGINES, default="chromium")
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--screenshot")
     options, remaining = parser.parse_known_args()
-    PAGE, ENGINE = options.page, options.engine
+    PAGE, OTHER_PAGE, ENGINE = options.page, options.other_page, options.engine
     if options.list:
         for row in rows():
             reason = reason_not_run(row)

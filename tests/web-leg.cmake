@@ -4,10 +4,11 @@
 # reason and the remedy in the name.
 
 # The page's rows in each engine, web.page.<engine>.<row>, against the page at
-# `page`. A row the engine's driver cannot be asked, or that cannot run on
-# this machine, is reported as skipped with the reason the row list gives.
+# `page` and, where a row needs one, the same page around another program at
+# `other_page`. A row the engine's driver cannot be asked, or that cannot run
+# on this machine, is reported as skipped with the reason the row list gives.
 set(PERSON_PAGE_ENGINES chromium firefox webkit CACHE STRING "The browser engines the page rows run in")
-function(person_web_page_tests page)
+function(person_web_page_tests page other_page)
     find_program(PERSON_TEST_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
     find_program(PERSON_TEST_PYTHON python3)
     set(script ${CMAKE_CURRENT_SOURCE_DIR}/page_test.py)
@@ -38,7 +39,8 @@ function(person_web_page_tests page)
                 continue()
             endif()
             add_test(NAME web.page.${engine}.${name}
-                     COMMAND ${PERSON_TEST_PYTHON} ${script} --page ${page} --engine ${engine} ${test})
+                     COMMAND ${PERSON_TEST_PYTHON} ${script} --page ${page} --other-page ${other_page}
+                             --engine ${engine} ${test})
             set_tests_properties(web.page.${engine}.${name} PROPERTIES TIMEOUT 120)
         endforeach()
     endforeach()
@@ -87,5 +89,5 @@ function(person_web_leg)
     )
     person_skip("web.node.${unsupported}"
                 "Node.js resets an inherited ignored SIGHUP to its default before the program starts")
-    person_web_page_tests(${build_dir}/person.html)
+    person_web_page_tests(${build_dir}/person.html ${build_dir}/src/web/two-people.html)
 endfunction()
