@@ -2,9 +2,9 @@
 
     web-page.py TEMPLATE GLUE WASM FONT OUTPUT [--symbols MAP --show SOURCE...]
 
-The template's @GLUE@ becomes the JavaScript that loads the program, @PROGRAM@
-the WebAssembly (gzip, then base64: the page unpacks it itself) and @FONT@ the
-font (base64). @SOURCE@ becomes what the page knows of the program's source
+In the template (less its comment lines and indentation), @GLUE@ becomes the
+JavaScript that loads the program, @PROGRAM@ the WebAssembly (gzip, then
+base64: the page unpacks it itself) and @FONT@ the font (base64). @SOURCE@ becomes what the page knows of the program's source
 (JSON): the SOURCE files as they were compiled, and, for each of the
 program's own functions that tells the page when it runs, its WebAssembly
 table index (from the module's element section and the linker's symbol map
@@ -143,6 +143,20 @@ def program_source(wasm, symbols, shown):
                       ensure_ascii=False, sort_keys=True, separators=(",", ":"))
 
 
+def compact(template):
+    """The template without what only its reader needs: lines that hold
+    nothing but a comment (// in its scripts, /* */ in its style), and each
+    line's indentation. The template holds no <pre> and no string that spans
+    lines, so nothing it shows changes."""
+    kept = []
+    for line in template.split("\n"):
+        line = line.strip()
+        if re.fullmatch(r"//.*|/\*.*\*/", line):
+            continue
+        kept.append(line)
+    return "\n".join(kept)
+
+
 def main(template, glue, wasm, font, output, *options):
     shown, symbols = [], None
     options = list(options)
@@ -155,7 +169,7 @@ def main(template, glue, wasm, font, output, *options):
         else:
             sys.exit(__doc__)
     with open(template, encoding="utf-8") as f:
-        page = f.read()
+        page = compact(f.read())
     with open(glue, encoding="utf-8") as f:
         script = f.read()
     with open(wasm, "rb") as f:

@@ -117,8 +117,11 @@ class Page(unittest.TestCase):
         self.browser.perform(keys(*typed))
 
     def centre(self, selector):
+        """The centre of what `selector` finds, scrolled into the window."""
         return self.browser.script(
-            "var r = document.querySelector(arguments[0]).getBoundingClientRect();"
+            "var e = document.querySelector(arguments[0]);"
+            "e.scrollIntoView({ block: 'center', inline: 'center' });"
+            "var r = e.getBoundingClientRect();"
             "return [r.left + r.width / 2, r.top + r.height / 2];", selector)
 
     def click(self, selector):
@@ -422,18 +425,32 @@ def reason_not_run(row):
     return None
 
 
-def screenshot(path, window=(900, 640)):
+def screenshot(path, window=(900, 640), step=False):
+    """The page's picture once a key ended a run, or, with `step`, in Step
+    mode once the constructor has written its line."""
     with private_browser(ENGINE, pathlib.Path(PAGE).resolve().parent, window=window) as browser:
         browser.open(pathlib.Path(PAGE).resolve().as_uri())
         if not until(lambda: browser.script(
                 "return document.getElementById('console').children.length === 3;"), PATIENCE):
             raise SystemExit("the page never showed its lines")
-        browser.perform(keys("x"))
-        if not until(lambda: browser.script(
-                "return document.getElementById('console').textContent.indexOf('[exited') >= 0;"),
-                PATIENCE):
-            raise SystemExit("a key never ended the run")
-        browser.script("document.querySelector('details').open = true;")
+        if step:
+            browser.script("document.getElementById('step').click();")
+            for _ in range(3):  # main starts; the constructor runs; it has written
+                if not until(lambda: browser.script(
+                        "return !document.getElementById('next').disabled;"), PATIENCE):
+                    raise SystemExit("the program never stopped")
+                if browser.script("return document.querySelector('#objects li').dataset.state;") == "alive":
+                    break
+                browser.script("document.getElementById('next').click();")
+                until(lambda: browser.script("return document.getElementById('next').disabled;"), PATIENCE)
+            browser.script("document.getElementById('next').blur();")
+        else:
+            browser.perform(keys("x"))
+            if not until(lambda: browser.script(
+                    "return document.getElementById('console').textContent.indexOf('[exited') >= 0;"),
+                    PATIENCE):
+                raise SystemExit("a key never ended the run")
+            browser.script("document.querySelector('details').open = true;")
         # Some engines (WebKitGTK) take the picture of the last frame drawn.
         browser.script("return new Promise(function (drawn) {"
                        "  requestAnimationFrame(function () { requestAnimationFrame(drawn); }); });")
@@ -447,6 +464,8 @@ if __name__ == "__main__":
     parser.add_argument("--engine", choices=ENGINES, default="chromium")
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--screenshot")
+    parser.add_argument("--step", action="store_true", help="the picture mid-Step")
+    parser.add_argument("--window", default="900x640", help="the picture's window, WIDTHxHEIGHT")
     options, remaining = parser.parse_known_args()
     PAGE, OTHER_PAGE, ENGINE = options.page, options.other_page, options.engine
     if options.list:
@@ -454,6 +473,6 @@ if __name__ == "__main__":
             reason = reason_not_run(row)
             print(row if reason is None else f"{row}\t{reason}")
     elif options.screenshot:
-        screenshot(options.screenshot)
+        screenshot(options.screenshot, tuple(map(int, options.window.split("x"))), options.step)
     else:
         unittest.main(argv=[sys.argv[0], *remaining], verbosity=2)
