@@ -54,7 +54,7 @@ function onTerminal(code, argument) {
 
 var handedOver = null; // `stty -g` of the terminal as handed over
 var singleKey = null;  // and as the program set it
-var atStart = null;    // as Node.js found it at its start
+var atStart = null;    // as Node.js found it at its start, if known
 var givenBack = null;  // as the program last gave it back
 
 // In the foreground of its controlling terminal. A terminal that is not the
@@ -213,10 +213,13 @@ function keepTerminalAsGivenBack() {
 // terminal is in single-key mode by the time the prompt shows.
 Module.prepareForKey = function () {
   if (tty.isatty(0)) {
-    atStart = (onTerminal('stty -g <&3') || '').trim();
     process.on('exit', keepTerminalAsGivenBack);
     listen();
     takeTerminal();
+    // Moments after the start, in the foreground: as Node.js found it. (Started
+    // in the background, the program does not know, and leaves Node.js
+    // nothing to reset.)
+    atStart = handedOver;
   }
 };
 
