@@ -34,7 +34,8 @@ def leb128(data, at):
 
 def table_entries(wasm):
     """The module's table, as {table index: function index}, from its active
-    element segments (the only kind the linker writes)."""
+    element segments, in any of the encodings the format has (function
+    indices or ref.func expressions, table 0 implied or named)."""
     if wasm[:4] != b"\0asm":
         sys.exit("not a WebAssembly module")
     entries, at = {}, 8
@@ -46,14 +47,33 @@ def table_entries(wasm):
             count, at = leb128(wasm, at)
             for _ in range(count):
                 flags, at = leb128(wasm, at)
-                if flags != 0 or wasm[at] != 0x41:  # i32.const offset, function indices
-                    sys.exit(f"an element segment of a kind this page does not read ({flags})")
-                offset, at = leb128(wasm, at + 1)  # small and positive: read unsigned
-                if wasm[at] != 0x0B:
-                    sys.exit("an element segment's offset is not a constant")
-                length, at = leb128(wasm, at + 1)
+                active, expressions = flags & 1 == 0, flags & 4 != 0
+                table = 0
+                if active and flags & 2:
+                    table, at = leb128(wasm, at)
+                offset = None
+                if active:
+                    if wasm[at] != 0x41:  # i32.const
+                        sys.exit("an element segment's offset is not a constant")
+                    offset, at = leb128(wasm, at + 1)  # small and positive: read unsigned
+                    if wasm[at] != 0x0B:
+                        sys.exit("an element segment's offset is not a constant")
+                    at += 1
+                if flags & 3:
+                    at += 1  # the element kind or reference type
+                length, at = leb128(wasm, at)
                 for i in range(length):
-                    entries[offset + i], at = leb128(wasm, at)
+                    function = None
+                    if expressions:  # ref.func F end, or ref.null T end
+                        if wasm[at] == 0xD2:
+                            function, at = leb128(wasm, at + 1)
+                        else:
+                            at += 2
+                        at += 1
+                    else:
+                        function, at = leb128(wasm, at)
+                    if active and table == 0 and function is not None:
+                        entries[offset + i] = function
         at = end
     return entries
 

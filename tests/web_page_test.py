@@ -1,0 +1,53 @@
+"""The page builder's reading of a WebAssembly module's table, in each of the
+encodings an element segment may have: the page names the program's
+functions by it, and newer toolchains write other encodings than older ones.
+
+    web_page_test.py BUILDER
+"""
+import importlib.util
+import sys
+import unittest
+
+BUILDER = None
+
+
+def section(identifier, body):
+    assert len(body) < 128
+    return bytes([identifier, len(body)]) + body
+
+
+def module(*segments):
+    body = bytes([len(segments)]) + b"".join(segments)
+    return b"\0asm\1\0\0\0" + section(1, b"\0") + section(9, body)
+
+
+OFFSET_1 = b"\x41\x01\x0b"  # i32.const 1, end
+
+
+def ref_func(index):
+    return b"\xd2" + bytes([index]) + b"\x0b"
+
+
+class TableEntries(unittest.TestCase):
+    def test_each_encoding(self):
+        cases = {
+            "function indices, table 0": bytes([0]) + OFFSET_1 + b"\x02\x07\x09",
+            "function indices, table named": bytes([2, 0]) + OFFSET_1 + b"\x00\x02\x07\x09",
+            "expressions, table 0": bytes([4]) + OFFSET_1 + b"\x02" + ref_func(7) + ref_func(9),
+            "expressions, table named": bytes([6, 0]) + OFFSET_1 + b"\x70\x02" + ref_func(7) + ref_func(9),
+        }
+        for name, segment in cases.items():
+            with self.subTest(name):
+                self.assertEqual(BUILDER.table_entries(module(segment)), {1: 7, 2: 9})
+
+    def test_passive_and_null_entries_are_not_the_table(self):
+        passive = bytes([1, 0]) + b"\x01\x05"
+        with_null = bytes([4]) + OFFSET_1 + b"\x02" + b"\xd0\x70\x0b" + ref_func(9)
+        self.assertEqual(BUILDER.table_entries(module(passive, with_null)), {2: 9})
+
+
+if __name__ == "__main__":
+    spec = importlib.util.spec_from_file_location("web_page", sys.argv.pop(1))
+    BUILDER = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(BUILDER)
+    unittest.main()
