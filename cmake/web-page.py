@@ -90,6 +90,13 @@ def symbol_names(path):
     return names
 
 
+def code_only(text):
+    """`text` with its comments and string and character literals blanked
+    out, offsets and lines kept, so that no brace or name in them counts."""
+    literal = re.compile(r"//[^\n]*|/\*.*?\*/|\"(?:\\.|[^\"\\\n])*\"|'(?:\\.|[^'\\\n])*'", re.S)
+    return literal.sub(lambda m: re.sub(r"[^\n]", " ", m.group(0)), text)
+
+
 def closing_brace(text, opening):
     """The offset of the brace that closes the one at `opening`."""
     depth = 0
@@ -144,6 +151,7 @@ def program_source(wasm, symbols, shown):
     for path in shown:
         with open(path, encoding="utf-8") as f:
             files.append((os.path.basename(path), f.read()))
+    code = [(name, code_only(text)) for name, text in files]
     names = symbol_names(symbols)
     entries = {table: names.get(function, "") for table, function in table_entries(wasm).items()}
     # The classes whose constructors are the program's: their objects are
@@ -152,7 +160,7 @@ def program_source(wasm, symbols, shown):
                       if re.fullmatch(r"(?:\w+::)*(\w+)::\1\(\)", n)})
     functions, places = {}, {}
     for table, name in sorted(entries.items()):
-        found = place(name, files, classes)
+        found = place(name, code, classes)
         if found:
             functions[str(table)] = name
             places[name] = found

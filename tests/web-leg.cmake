@@ -11,7 +11,7 @@ set(PERSON_PAGE_ENGINES chromium firefox webkit CACHE STRING "The browser engine
 function(person_web_page_tests page other_page)
     find_program(PERSON_TEST_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
     find_program(PERSON_TEST_PYTHON python3)
-    # How the page's build reads the module's table, in every encoding.
+    # How the page's build reads the program: its table and its sources.
     add_test(NAME web.page_builder
              COMMAND ${PERSON_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/web_page_test.py
                      ${PROJECT_SOURCE_DIR}/cmake/web-page.py)

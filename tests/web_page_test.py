@@ -1,6 +1,7 @@
-"""The page builder's reading of a WebAssembly module's table, in each of the
-encodings an element segment may have: the page names the program's
-functions by it, and newer toolchains write other encodings than older ones.
+"""The page builder's reading of the program: a WebAssembly module's table,
+in each of the encodings an element segment may have (newer toolchains write
+other encodings than older ones), and where in the sources a function is
+defined and which objects it declares.
 
     web_page_test.py BUILDER
 """
@@ -44,6 +45,31 @@ class TableEntries(unittest.TestCase):
         passive = bytes([1, 0]) + b"\x01\x05"
         with_null = bytes([4]) + OFFSET_1 + b"\x02" + b"\xd0\x70\x0b" + ref_func(9)
         self.assertEqual(BUILDER.table_entries(module(passive, with_null)), {2: 9})
+
+
+class Places(unittest.TestCase):
+    def test_definition_and_objects_past_comments_and_literals(self):
+        text = ("// int main() { Person fake; }\n"
+                "int main()\n"
+                "{\n"
+                "    const char* brace = \"{\";\n"
+                "    {\n"
+                "        Person inner; // }\n"
+                "    }\n"
+                "    Person outer;\n"
+                "    return 0;\n"
+                "}\n")
+        found = BUILDER.place("main", [("main.cpp", BUILDER.code_only(text))], ["Person"])
+        self.assertEqual(found, {"file": 0, "line": 2, "end": 10, "objects": [
+            {"class": "Person", "name": "inner", "line": 6, "scopeEnd": 7},
+            {"class": "Person", "name": "outer", "line": 8, "scopeEnd": 10}]})
+
+    def test_a_member_is_found_by_its_qualified_name(self):
+        text = "Person::~Person()\n{\n}\n\nPerson::Person()\n{\n}\n"
+        files = [("person.cpp", BUILDER.code_only(text))]
+        self.assertEqual(BUILDER.place("Person::Person()", files, [])["line"], 5)
+        self.assertEqual(BUILDER.place("Person::~Person()", files, [])["line"], 1)
+        self.assertIsNone(BUILDER.place("std::endl()", files, []))
 
 
 if __name__ == "__main__":
