@@ -73,7 +73,7 @@ class Places(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    spec = importlib.util.spec_from_file_location("web_page", sys.argv.pop(1))
-    BUILDER = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(BUILDER)
+    found = importlib.util.spec_from_file_location("web_page", sys.argv.pop(1))
+    BUILDER = importlib.util.module_from_spec(found)
+    found.loader.exec_module(BUILDER)
     unittest.main()
