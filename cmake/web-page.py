@@ -80,13 +80,18 @@ def table_entries(wasm):
 
 def symbol_names(path):
     """The symbol map's {function index: name}, its escapes (\\20, \\28...)
-    undone. A main that takes no arguments is linked as __original_main."""
+    undone. A main that takes no arguments is linked as __original_main,
+    called by a main(argc, argv) of the compiler's own making; newer
+    compilers trace that one too. Only the program's is main here."""
     names = {}
     with open(path, encoding="utf-8") as f:
         for line in f:
             index, _, name = line.rstrip("\n").partition(":")
             name = re.sub(r"\\([0-9a-f]{2})", lambda m: chr(int(m.group(1), 16)), name)
-            names[int(index)] = "main" if name == "__original_main" else name
+            names[int(index)] = name
+    if "__original_main" in names.values():
+        names = {index: {"__original_main": "main", "main": ""}.get(name, name)
+                 for index, name in names.items()}
     return names
 
 
@@ -119,6 +124,8 @@ def place(name, files, classes):
     objects of the classes in `classes` it declares, each with the line of
     the brace that ends its scope: None if none of the files defines it."""
     qualified = name.replace("(anonymous namespace)::", "").split("(")[0]
+    if not qualified:
+        return None
     definition = re.compile(r"(?<![\w:~])" + re.escape(qualified) + r"\s*\([^;{}]*\)\s*\{")
     for index, (_, text) in enumerate(files):
         found = definition.search(text)

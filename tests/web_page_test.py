@@ -7,6 +7,7 @@ defined and which objects it declares.
 """
 import importlib.util
 import sys
+import tempfile
 import unittest
 
 BUILDER = None
@@ -45,6 +46,19 @@ class TableEntries(unittest.TestCase):
         passive = bytes([1, 0]) + b"\x01\x05"
         with_null = bytes([4]) + OFFSET_1 + b"\x02" + b"\xd0\x70\x0b" + ref_func(9)
         self.assertEqual(BUILDER.table_entries(module(passive, with_null)), {2: 9})
+
+
+class SymbolNames(unittest.TestCase):
+    def test_main_is_the_programs_not_the_compilers_wrapper(self):
+        for lines, expected in (
+                ("1:__original_main\n2:main\n3:Person::Person\\28\\29\n",
+                 {1: "main", 2: "", 3: "Person::Person()"}),
+                ("2:main\n4:\\28anonymous\\20namespace\\29::visit\\28\\29\n",
+                 {2: "main", 4: "(anonymous namespace)::visit()"})):
+            with self.subTest(lines), tempfile.NamedTemporaryFile("w", suffix=".symbols") as symbols:
+                symbols.write(lines)
+                symbols.flush()
+                self.assertEqual(BUILDER.symbol_names(symbols.name), expected)
 
 
 class Places(unittest.TestCase):
