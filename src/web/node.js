@@ -190,7 +190,11 @@ function oneKey() {
     input.on('data', take);
     input.on('end', done);
     input.on('error', done);
-    stopUnlessInForeground();
+    // Taken over before the prompt if the program was in the foreground;
+    // from the background, only once it is brought there.
+    if (handedOver === null) {
+      stopUnlessInForeground();
+    }
     input.resume();
   });
 }
